@@ -1,0 +1,4 @@
+// The run sequence.
+#include "app/run_sequence.h"
+
+int RunSequence() { return kExitOk; }

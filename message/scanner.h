@@ -1,0 +1,22 @@
+// Reader of the template markup: finds the next element tag and looks up a tag's attributes.
+#pragma once
+
+#include <cstddef>
+
+constexpr size_t kElementNameLimit = 100;   // bytes of an element name that are kept
+constexpr size_t kElementNameSize = kElementNameLimit + 1;
+constexpr size_t kAttributeLimit = 8192;    // bytes of an attribute name or value that are kept
+constexpr size_t kAttributeSize = kAttributeLimit + 1;
+
+// The next element tag after cursor: returns the position of the element's name inside its tag
+// (name receives it, kElementNameSize bytes), or nullptr when the text has no further tag.
+const char* NextElement(const char* cursor, char* name);
+// Looks up the attribute named wanted (any case) of the tag at cursor; value (kAttributeSize
+// bytes) receives its value, or the empty text when it is not found. 1 when found.
+int GetAttribute(const char* cursor, const char* wanted, char* value);
+// The attribute in position index (from 1) of the tag at cursor; name and value each hold
+// kAttributeSize bytes. 1 when found.
+int ReadAttribute(const char* cursor, int index, char* name, char* value);
+// The position just after a quote of that kind starting at p, or nullptr.
+const char* MatchDoubleQuote(const char* p);
+const char* MatchSingleQuote(const char* p);
