@@ -1,0 +1,187 @@
+// Reads the template markup: next element tag, attribute lookup, and the quote forms.
+#include "message/scanner.h"
+
+#include <cstdint>
+
+#include "platform/text.h"
+
+namespace {
+
+constexpr char kCdataOpener[] = "![CDATA[";
+constexpr size_t kCdataOpenerLength = sizeof kCdataOpener - 1;
+constexpr char kCdataCloser[] = "]]>";
+
+uint8_t ByteAt(const char* p) {
+  return static_cast<uint8_t>(*p);
+}
+
+// Every byte from 1 to 32 counts as a blank in the markup.
+bool IsBlank(const char* p) {
+  return ByteAt(p) >= 1 && ByteAt(p) <= 32;
+}
+
+const char* SkipBlanks(const char* p) {
+  while (IsBlank(p)) ++p;
+  return p;
+}
+
+// Compares byte by byte, so a text that ends early stops the comparison at its NUL.
+bool StartsWithNoCase(const char* p, const char* prefix) {
+  for (; *prefix != '\0'; ++p, ++prefix) {
+    if (platform::AsciiUpper(*p) != platform::AsciiUpper(*prefix)) return false;
+  }
+  return true;
+}
+
+bool StartsWithCdata(const char* p) {
+  return StartsWithNoCase(p, kCdataOpener);
+}
+
+// A UTF-8 typographic quote E2 80 xx; each byte is checked before the next one is read.
+const char* MatchTypographic(const char* p, uint8_t first, uint8_t second) {
+  if (ByteAt(p) == 0xE2 && ByteAt(p + 1) == 0x80 &&
+      (ByteAt(p + 2) == first || ByteAt(p + 2) == second)) {
+    return p + 3;
+  }
+  return nullptr;
+}
+
+bool EndsAttributeName(const char* p) {
+  return *p == '\0' || *p == '=' || *p == '>' || *p == '/';
+}
+
+bool EndsUnquotedValue(const char* p) {
+  return *p == '\0' || *p == '>' || *p == '/' || IsBlank(p) || MatchDoubleQuote(p) != nullptr ||
+         MatchSingleQuote(p) != nullptr;
+}
+
+// Drops the blanks at the end of a stored text of the given length.
+void TrimTrailingBlanks(char* text, size_t length) {
+  while (length > 0 && IsBlank(text + length - 1)) --length;
+  text[length] = '\0';
+}
+
+}  // namespace
+
+const char* MatchDoubleQuote(const char* p) {
+  if (*p == '"') return p + 1;
+  return MatchTypographic(p, 0x9C, 0x9D);
+}
+
+const char* MatchSingleQuote(const char* p) {
+  if (*p == '\'') return p + 1;
+  return MatchTypographic(p, 0x98, 0x99);
+}
+
+const char* NextElement(const char* cursor, char* name) {
+  name[0] = '\0';
+  if (cursor == nullptr) return nullptr;
+
+  // The previous call stopped at a CDATA section: its content is no markup.
+  if (StartsWithCdata(cursor)) {
+    cursor += kCdataOpenerLength;
+    while (*cursor != '\0' && !StartsWithNoCase(cursor, kCdataCloser)) ++cursor;
+  }
+
+  uint32_t depth = 0;  // nesting inside "<!" markup such as comments
+  for (const char* p = cursor; *p != '\0'; ++p) {
+    if (depth > 0) {
+      if (*p == '<') ++depth;
+      if (*p == '>') --depth;
+      continue;
+    }
+    if (*p != '<') continue;  // text between tags, the rest of a tag, a stray ">"
+
+    p = SkipBlanks(p + 1);
+    if (StartsWithCdata(p)) {
+      for (size_t i = 0; i < kCdataOpenerLength; ++i) name[i] = kCdataOpener[i];
+      name[kCdataOpenerLength] = '\0';
+      return p;
+    }
+    if (*p == '!') {
+      depth = 1;
+      continue;
+    }
+    if (*p == '>') continue;  // the empty tag "<>"
+    if (*p == '\0') return nullptr;
+
+    // An element name; a "/" ends it only after its first byte, so end tags keep their "/".
+    size_t length = 0;
+    for (const char* q = p; *q != '\0' && *q != '>' && !IsBlank(q) && !(*q == '/' && q != p); ++q) {
+      if (length < kElementNameLimit) name[length++] = *q;
+    }
+    name[length] = '\0';
+    return p;
+  }
+  return nullptr;
+}
+
+int ReadAttribute(const char* cursor, int index, char* name, char* value) {
+  name[0] = '\0';
+  value[0] = '\0';
+  if (cursor == nullptr || StartsWithCdata(cursor)) return 0;
+
+  const char* p = cursor;
+  while (*p != '\0' && *p != '>' && *p != '/' && !IsBlank(p)) ++p;  // the element name
+  if (index <= 0) return 0;
+
+  for (int position = 1; position <= index; ++position) {
+    name[0] = '\0';
+    value[0] = '\0';
+    p = SkipBlanks(p);
+    if (*p == '\0' || *p == '>' || *p == '/') return 0;  // the tag has fewer attributes
+
+    size_t length = 0;
+    for (; !EndsAttributeName(p); ++p) {
+      if (length < kAttributeLimit) name[length++] = *p;
+    }
+    TrimTrailingBlanks(name, length);
+
+    if (*p != '=') continue;  // no value; the position stays where the name ended
+    p = SkipBlanks(p + 1);
+
+    // A double quote followed by a single quote reads as a double-quoted value that begins
+    // with that single quote: it ends at the next double quote, as any double-quoted value.
+    bool doubleQuoted = false;
+    bool singleQuoted = false;
+    if (const char* after = MatchDoubleQuote(p)) {
+      doubleQuoted = true;
+      p = after;
+    } else if (const char* after = MatchSingleQuote(p)) {
+      singleQuoted = true;
+      p = after;
+    }
+
+    length = 0;
+    for (; *p != '\0'; ++p) {
+      if (doubleQuoted   ? MatchDoubleQuote(p) != nullptr
+          : singleQuoted ? MatchSingleQuote(p) != nullptr
+                         : EndsUnquotedValue(p)) {
+        break;
+      }
+      if (length < kAttributeLimit) value[length++] = *p;
+    }
+    if (doubleQuoted) {
+      if (const char* after = MatchDoubleQuote(p)) p = after;
+    } else if (singleQuoted) {
+      if (const char* after = MatchSingleQuote(p)) p = after;
+    }
+    TrimTrailingBlanks(value, length);
+  }
+  return name[0] != '\0' ? 1 : 0;
+}
+
+int GetAttribute(const char* cursor, const char* wanted, char* value) {
+  value[0] = '\0';
+  char name[kAttributeSize];
+  char found[kAttributeSize];
+  for (int index = 1;; ++index) {
+    if (!ReadAttribute(cursor, index, name, found)) return 0;
+    if (platform::TextEqualNoCase(name, wanted)) {
+      size_t i = 0;
+      for (; found[i] != '\0'; ++i) value[i] = found[i];
+      value[i] = '\0';
+      return 1;
+    }
+  }
+}
