@@ -21,8 +21,21 @@ namespace {
 
 thread_local uint32_t lastError = 0;
 std::atomic<ResolverFn> resolverOverride{nullptr};
+std::atomic<SocketFaultFn> faultHook{nullptr};
+std::atomic<ConnectObserverFn> connectObserver{nullptr};
 
-void NoteError() { lastError = static_cast<uint32_t>(errno); }
+// 1 when a test has made this call fail; the error number is then noted.
+int InjectedFault(SocketCall call) {
+  SocketFaultFn fn = faultHook.load();
+  uint32_t error = fn != nullptr ? fn(call) : 0;
+  if (error == 0) return 0;
+  lastError = error;
+  return 1;
+}
+
+void NoteError() {
+  lastError = static_cast<uint32_t>(errno);
+}
 
 sockaddr_in MakeAddress(uint32_t address, uint16_t port) {
   sockaddr_in sa{};
@@ -76,6 +89,8 @@ int SocketBind(Socket s, uint32_t address, uint16_t port) {
 }
 
 int SocketConnect(Socket s, uint32_t address, uint16_t port, uint32_t timeoutMs) {
+  ConnectObserverFn observer = connectObserver.load();
+  if (observer != nullptr) observer(address, port);
   sockaddr_in sa = MakeAddress(address, port);
   int flags = fcntl(s, F_GETFL, 0);
   if (flags < 0 || fcntl(s, F_SETFL, flags | O_NONBLOCK) != 0) {
@@ -124,6 +139,7 @@ int32_t SocketSend(Socket s, const void* data, uint32_t count) {
 }
 
 int32_t SocketRecv(Socket s, void* data, uint32_t count) {
+  if (InjectedFault(SocketCall::kRecv)) return -1;
   ssize_t n;
   do {
     n = recv(s, data, count, 0);
@@ -136,6 +152,7 @@ int32_t SocketRecv(Socket s, void* data, uint32_t count) {
 }
 
 int SocketWaitReadable(Socket s, uint32_t timeoutMs) {
+  if (InjectedFault(SocketCall::kWaitReadable)) return -1;
   pollfd p{s, POLLIN, 0};
   int r;
   do {
@@ -155,6 +172,7 @@ int SocketWaitReadable(Socket s, uint32_t timeoutMs) {
 }
 
 int SocketPendingBytes(Socket s, uint32_t* count) {
+  if (InjectedFault(SocketCall::kPendingBytes)) return 0;
   int n = 0;
   if (ioctl(s, FIONREAD, &n) != 0) {
     NoteError();
@@ -183,9 +201,13 @@ int SocketPeerAddress(Socket s, char* out, size_t size) {
   return 1;
 }
 
-uint32_t SocketLastError() { return lastError; }
+uint32_t SocketLastError() {
+  return lastError;
+}
 
-uint32_t InetAddr(const char* dotted) { return inet_addr(dotted); }
+uint32_t InetAddr(const char* dotted) {
+  return inet_addr(dotted);
+}
 
 void FormatDotted(uint32_t address, char* out, size_t size) {
   const uint8_t* b = reinterpret_cast<const uint8_t*>(&address);
@@ -204,6 +226,14 @@ int ResolveIPv4(const char* name, uint32_t* addresses, uint32_t room, uint32_t* 
                        : RealResolve(name, addresses, room, count);
 }
 
-void SetResolverForTests(ResolverFn fn) { resolverOverride.store(fn); }
+void SetResolverForTests(ResolverFn fn) {
+  resolverOverride.store(fn);
+}
+void SetSocketFaultForTests(SocketFaultFn fn) {
+  faultHook.store(fn);
+}
+void SetConnectObserverForTests(ConnectObserverFn fn) {
+  connectObserver.store(fn);
+}
 
 }  // namespace platform

@@ -50,4 +50,14 @@ int ResolveIPv4(const char* name, uint32_t* addresses, uint32_t room, uint32_t* 
 using ResolverFn = int (*)(const char* name, uint32_t* addresses, uint32_t room, uint32_t* count);
 void SetResolverForTests(ResolverFn fn);
 
+// Tests make chosen calls fail: the hook is asked before each readiness wait, pending count and
+// receive, and a non-zero answer is the error number with which the call then fails.
+enum class SocketCall { kWaitReadable, kPendingBytes, kRecv };
+using SocketFaultFn = uint32_t (*)(SocketCall call);
+void SetSocketFaultForTests(SocketFaultFn fn);
+
+// Tests see every connect attempt: address in network order, port in host order.
+using ConnectObserverFn = void (*)(uint32_t address, uint16_t port);
+void SetConnectObserverForTests(ConnectObserverFn fn);
+
 }  // namespace platform
