@@ -54,7 +54,8 @@ struct Connection {
   uint32_t used;
   uint32_t messageStartMs;  // when the first byte of the message being read came
   uint32_t lastWatchdogMs;
-  uint32_t disconnectMs;  // when a Disconnect-Peer-Answer went out; 0 when none did
+  int disconnecting;      // a Disconnect-Peer-Answer went out
+  uint32_t disconnectMs;  // when it did
   int exchanged;          // the capabilities exchange was answered
   uint32_t nextHopByHop;
 };
@@ -221,7 +222,10 @@ void Answer(Connection* c, const Options& options, uint32_t length) {
   } else if (command == kCommandDeviceWatchdog || command == kCommandDisconnectPeer) {
     AppendAvpUint32(&body, kAvpResultCode, 1, 0, kResultSuccess);
     AppendIdentity(&body, options);
-    if (command == kCommandDisconnectPeer) c->disconnectMs = NowMs() | 1u;
+    if (command == kCommandDisconnectPeer) {
+      c->disconnecting = 1;
+      c->disconnectMs = NowMs();
+    }
   } else {
     EchoAvp(&body, request, length, kAvpSessionId);
     AppendAvpUint32(&body, kAvpResultCode, 1, 0, kResultCommandUnsupported);
@@ -288,6 +292,7 @@ void Serve(int fd, const sockaddr_in& from, const Options& options) {
   c->fd = fd;
   c->used = 0;
   c->exchanged = 0;
+  c->disconnecting = 0;
   c->disconnectMs = 0;
   c->lastWatchdogMs = NowMs();
   snprintf(c->peer, sizeof c->peer, "%s:%u", inet_ntoa(from.sin_addr), ntohs(from.sin_port));
@@ -303,11 +308,11 @@ void Serve(int fd, const sockaddr_in& from, const Options& options) {
       printf("== %s left a message unfinished for %u ms: closing\n", c->peer, kMessageCompleteMs);
       break;
     }
-    if (c->disconnectMs != 0 && now - c->disconnectMs > kDisconnectGraceMs) {
+    if (c->disconnecting && now - c->disconnectMs > kDisconnectGraceMs) {
       printf("== %s kept the connection after the Disconnect-Peer-Answer: closing\n", c->peer);
       break;
     }
-    if (options.watchdogSeconds > 0 && c->exchanged && c->disconnectMs == 0 &&
+    if (options.watchdogSeconds > 0 && c->exchanged && !c->disconnecting &&
         now - c->lastWatchdogMs >= options.watchdogSeconds * 1000u) {
       SendWatchdogRequest(c, options);
       c->lastWatchdogMs = now;
