@@ -20,8 +20,12 @@ LogCapture::~LogCapture() {
   close(consoleFd);
 }
 
-std::string LogCapture::Console() const { return ReadWholeFile(dir.File("console")); }
-std::string LogCapture::Log() const { return ReadWholeFile(dir.File("log")); }
+std::string LogCapture::Console() const {
+  return ReadWholeFile(dir.File("console"));
+}
+std::string LogCapture::Log() const {
+  return ReadWholeFile(dir.File("log"));
+}
 
 void LogCapture::Clear() {
   if (ftruncate(consoleFd, 0) != 0) return;

@@ -31,4 +31,6 @@ void WriteWholeFile(const std::string& path, const std::string& content) {
   out << content;
 }
 
-bool FileExists(const std::string& path) { return std::filesystem::exists(path); }
+bool FileExists(const std::string& path) {
+  return std::filesystem::exists(path);
+}

@@ -110,15 +110,15 @@ Bytes BuildMessage(uint32_t commandCode, uint8_t flags, uint32_t applicationId, 
 // flags default to the request's with R cleared.
 struct AnswerSpec {
   std::optional<uint32_t> resultCode = 2001;  // nullopt: no top-level Result-Code
-  std::optional<uint32_t> hopByHop;
-  std::optional<uint32_t> endToEnd;
-  std::optional<uint32_t> commandCode;
-  std::optional<uint32_t> applicationId;
-  std::optional<uint8_t> flags;
+  std::optional<uint32_t> hopByHop{};
+  std::optional<uint32_t> endToEnd{};
+  std::optional<uint32_t> commandCode{};
+  std::optional<uint32_t> applicationId{};
+  std::optional<uint8_t> flags{};
   bool originAvps = true;  // Origin-Host and Origin-Realm of the peer after the Result-Code
-  Bytes avps;              // further AVPs, after those
-  std::vector<Bytes> multipleServices;  // one Multiple-Services-Credit-Control per entry,
-                                        // holding these encoded AVPs; last in the answer
+  Bytes avps{};            // further AVPs, after those
+  std::vector<Bytes> multipleServices{};  // one Multiple-Services-Credit-Control per entry,
+                                          // holding these encoded AVPs; last in the answer
 };
 
 // ---- The peer ----
