@@ -1,6 +1,7 @@
 // Program entry and start-up.
 #include "app/startup.h"
 
+#include <climits>
 #include <cstdio>
 #include <cstring>
 
@@ -16,9 +17,17 @@ char LogFilePath[kPathSize];
 namespace {
 
 constexpr const char* kSecureTransportEntries[kSecureTransportEntryCount] = {
-    "sslInitSession", "sslAcceptSession",    "sslFreeSession",     "sslSend",
-    "sslRecv",        "sslDataPending",      "sslInitLib",         "sslTermLib",
-    "sslServerCertExists", "sslSignedCertExists", "sslGenerateCertificate"};
+    "sslInitSession",
+    "sslAcceptSession",
+    "sslFreeSession",
+    "sslSend",
+    "sslRecv",
+    "sslDataPending",
+    "sslInitLib",
+    "sslTermLib",
+    "sslServerCertExists",
+    "sslSignedCertExists",
+    "sslGenerateCertificate"};
 constexpr int kSslInitLibEntry = 6;
 
 bool secureTransportBound = false;
@@ -27,15 +36,14 @@ void* secureTransportEntries[kSecureTransportEntryCount];
 
 }  // namespace
 
-void DerivePath(const char* executable, const char* extension, char* out, size_t size) {
-  char base[kPathSize];
-  snprintf(base, sizeof base, "%s", executable);
+int DerivePath(const char* executable, const char* extension, char* out, size_t size) {
   // Only the file name carries the extension: a "." in a folder name is part of the folder.
-  char* name = strrchr(base, '/');
-  name = name != nullptr ? name + 1 : base;
-  char* dot = strrchr(name, '.');
-  if (dot != nullptr) *dot = '\0';
-  snprintf(out, size, "%s%s", base, extension);
+  const char* slash = strrchr(executable, '/');
+  const char* name = slash != nullptr ? slash + 1 : executable;
+  const char* dot = strrchr(name, '.');
+  size_t keep = dot != nullptr ? static_cast<size_t>(dot - executable) : strlen(executable);
+  int written = snprintf(out, size, "%.*s%s", static_cast<int>(keep), executable, extension);
+  return written >= 0 && static_cast<size_t>(written) < size ? 1 : 0;
 }
 
 platform::Library BindSecureTransport() {
@@ -63,15 +71,20 @@ int ProgramMain() {
     reinterpret_cast<InitLib>(secureTransportEntries[kSslInitLibEntry])();
   }
 
-  char executable[kPathSize];
-  platform::ExecutablePath(executable, sizeof executable);
-  DerivePath(executable, ".INI", SettingsFilePath, sizeof SettingsFilePath);
-  DerivePath(executable, ".LOG", LogFilePath, sizeof LogFilePath);
+  // The paths are first worked out in room for any path the system reports. The program's own
+  // names have room for kPathSize characters; a name cut to fit would be another file, perhaps
+  // in another folder, so then no log is opened and the run ends as when it cannot be created.
+  char executable[PATH_MAX];
+  char wantedLogPath[PATH_MAX + sizeof ".LOG"];
+  int fits = platform::ExecutablePath(executable, sizeof executable);
+  DerivePath(executable, ".LOG", wantedLogPath, sizeof wantedLogPath);
+  fits &= DerivePath(executable, ".INI", SettingsFilePath, sizeof SettingsFilePath);
+  fits &= DerivePath(executable, ".LOG", LogFilePath, sizeof LogFilePath);
 
-  LogFile = platform::OpenLogFile(LogFilePath);
+  LogFile = fits ? platform::OpenLogFile(LogFilePath) : platform::kInvalidFile;
   if (LogFile == platform::kInvalidFile) {
-    char message[kPathSize + 64];
-    snprintf(message, sizeof message, "Unable to create log file:  %s\a\r\n", LogFilePath);
+    char message[sizeof wantedLogPath + 64];
+    snprintf(message, sizeof message, "Unable to create log file:  %s\a\r\n", wantedLogPath);
     platform::ConsoleWrite(message);
     return kExitFatal;
   }

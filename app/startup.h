@@ -15,7 +15,8 @@ extern char LogFilePath[kPathSize];
 
 // The path of a file beside executable with its extension replaced by extension (".INI"): the
 // cut is made at the last "." of the file name; a name without one gets extension appended.
-void DerivePath(const char* executable, const char* extension, char* out, size_t size);
+// 1 when the whole path fits in out; 0 when it had to be cut (out then names some other file).
+int DerivePath(const char* executable, const char* extension, char* out, size_t size);
 
 // Loads the secure-transport library once; the handle when it loaded with all eleven entry
 // points, nullptr otherwise. Later calls return the first call's result.
