@@ -13,6 +13,8 @@ struct ByteBuffer {
 constexpr uint32_t kBufferFirstCapacity = 4096;
 constexpr uint32_t kBufferGrowthRoom = 256;  // added to a first append or a growth beyond need
 constexpr uint32_t kBufferBlockExtra = 16;   // the block is asked for with capacity + 16 bytes
+// The largest capacity a buffer can have: its counters are 32-bit.
+constexpr uint64_t kBufferCapacityLimit = UINT32_MAX;
 
 // Appends count bytes (count may be 0), creating or growing the buffer, then writes the 0 byte
 // after the data. When the heap is exhausted on growth the reference is emptied (the old block
