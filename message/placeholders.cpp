@@ -77,20 +77,32 @@ void ReplaceAll(char* text, const char* token, const char* replacement, int32_t 
   size_t tokenLength = strlen(token);
   if (tokenLength == 0) return;
 
-  char fixedToken[kFixedWorkArea];
-  char fixedMarks[kFixedWorkArea];
-  char* form = TakeArea(fixedToken, tokenLength + 1);
-  char* marks = TakeArea(fixedMarks, area);
-  if (form == nullptr || marks == nullptr) {
-    if (form != nullptr) ReleaseArea(form, fixedToken);
-    if (marks != nullptr) ReleaseArea(marks, fixedMarks);
-    return;
-  }
-
   size_t length = strnlen(text, area);
   if (length == area) {  // not terminated inside its area: the area's last byte becomes the end
     length = area - 1;
     text[length] = '\0';
+  }
+
+  char fixedToken[kFixedWorkArea];
+  char* form = TakeArea(fixedToken, tokenLength + 1);
+  if (form == nullptr) return;
+  // Most values hold none of the placeholders: look for the three forms before taking any more.
+  memcpy(form, token, tokenLength + 1);
+  int occurs = strstr(text, form) != nullptr;
+  if (!occurs) {
+    platform::TextToLower(form);
+    occurs = strstr(text, form) != nullptr;
+  }
+  if (!occurs) {
+    platform::TextToUpper(form);
+    occurs = strstr(text, form) != nullptr;
+  }
+  // One mark per byte of the text: 1 where a replacement of this call put the byte.
+  char fixedMarks[kFixedWorkArea];
+  char* marks = occurs ? TakeArea(fixedMarks, area) : nullptr;
+  if (marks == nullptr) {
+    ReleaseArea(form, fixedToken);
+    return;
   }
   memset(marks, 0, length + 1);
   size_t replacementLength = strlen(replacement);
