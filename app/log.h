@@ -9,7 +9,7 @@
 #include "platform/socket.h"
 
 constexpr size_t kLogLineBufferSize = 4096;
-constexpr size_t kLogFormatLimit = 1024;  // a composed line is at most this long
+constexpr size_t kLogFormatLimit = 1024;           // a composed line is at most this long
 constexpr char kUnknownPeerAddress[] = "?.?.?.?";  // shown when the peer's address is not known
 
 extern platform::File LogFile;

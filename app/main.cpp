@@ -1,4 +1,6 @@
 // mm9charge: console test client for online charging of multimedia messages over Diameter.
 #include "app/startup.h"
 
-int main() { return ProgramMain(); }
+int main() {
+  return ProgramMain();
+}

@@ -5,10 +5,10 @@
 #include <cstddef>
 #include <cstdint>
 
-constexpr size_t kSettingTextSize = 150;         // room of a text setting, NUL included
+constexpr size_t kSettingTextSize = 150;  // room of a text setting, NUL included
 constexpr size_t kExtensionSetsSize = 250;
 constexpr size_t kAddressOutSize = 50;
-constexpr size_t kFlagReadSize = 500;            // work buffer for the extension-set flags
+constexpr size_t kFlagReadSize = 500;  // work buffer for the extension-set flags
 
 constexpr char kMainSection[] = "MM9Diameter";
 constexpr char kMessageSection[] = "Varnholt";

@@ -32,7 +32,9 @@ constexpr int32_t kMinutesPerQuarterHour = 15;
 constexpr int32_t kLargestQuarterHours = 79;  // two digits whose tens digit leaves bit 3 free
 constexpr uint8_t kTimeZoneBehindUtc = 0x08;
 
-void FillSlot(ByteBuffer** slot, const char* text) { BufferAppendText(slot, text); }
+void FillSlot(ByteBuffer** slot, const char* text) {
+  BufferAppendText(slot, text);
+}
 
 void FillNumberSlot(ByteBuffer** slot, uint32_t value) {
   char text[kSlotTextSize];
@@ -79,10 +81,17 @@ void FillRequestValues(RequestValues* values, const char* sender, const char* re
 
 void FreeRequestValues(RequestValues* values) {
   if (values == nullptr) return;
-  ByteBuffer** slots[] = {&values->sessionId,   &values->timeStamp,         &values->sender,
-                          &values->recip,       &values->timeZone,          &values->sgsnMccMnc,
-                          &values->sgsnAddress, &values->senderAddressType, &values->recipAddressType,
-                          &values->msgSize,     &values->vaspId};
+  ByteBuffer** slots[] = {&values->sessionId,
+                          &values->timeStamp,
+                          &values->sender,
+                          &values->recip,
+                          &values->timeZone,
+                          &values->sgsnMccMnc,
+                          &values->sgsnAddress,
+                          &values->senderAddressType,
+                          &values->recipAddressType,
+                          &values->msgSize,
+                          &values->vaspId};
   for (ByteBuffer** slot : slots) BufferRelease(slot);
   MemFree(values);
 }

@@ -30,17 +30,20 @@ void AppendAvp(ByteBuffer** target, uint32_t code, int mandatory, uint32_t vendo
   for (uint32_t padded = count; padded % 4 != 0; ++padded) BufferAppend(target, &kZero, 1);
 }
 
-void AppendAvpText(ByteBuffer** target, uint32_t code, int mandatory, uint32_t vendor, const char* text) {
+void AppendAvpText(ByteBuffer** target, uint32_t code, int mandatory, uint32_t vendor,
+                   const char* text) {
   AppendAvp(target, code, mandatory, vendor, text, static_cast<uint32_t>(strlen(text)));
 }
 
-void AppendAvpUint32(ByteBuffer** target, uint32_t code, int mandatory, uint32_t vendor, uint32_t value) {
+void AppendAvpUint32(ByteBuffer** target, uint32_t code, int mandatory, uint32_t vendor,
+                     uint32_t value) {
   uint8_t data[4];
   WriteU32(data, value);
   AppendAvp(target, code, mandatory, vendor, data, sizeof data);
 }
 
-void AppendAvpUint64(ByteBuffer** target, uint32_t code, int mandatory, uint32_t vendor, uint64_t value) {
+void AppendAvpUint64(ByteBuffer** target, uint32_t code, int mandatory, uint32_t vendor,
+                     uint64_t value) {
   uint8_t data[8];
   WriteU32(data, static_cast<uint32_t>(value >> 32));
   WriteU32(data + 4, static_cast<uint32_t>(value));

@@ -7,9 +7,12 @@
 
 void AppendAvp(ByteBuffer** target, uint32_t code, int mandatory, uint32_t vendor, const void* data,
                uint32_t count);
-void AppendAvpText(ByteBuffer** target, uint32_t code, int mandatory, uint32_t vendor, const char* text);
-void AppendAvpUint32(ByteBuffer** target, uint32_t code, int mandatory, uint32_t vendor, uint32_t value);
-void AppendAvpUint64(ByteBuffer** target, uint32_t code, int mandatory, uint32_t vendor, uint64_t value);
+void AppendAvpText(ByteBuffer** target, uint32_t code, int mandatory, uint32_t vendor,
+                   const char* text);
+void AppendAvpUint32(ByteBuffer** target, uint32_t code, int mandatory, uint32_t vendor,
+                     uint32_t value);
+void AppendAvpUint64(ByteBuffer** target, uint32_t code, int mandatory, uint32_t vendor,
+                     uint64_t value);
 // IPv4 Address: family 1, then the address given as dotted text (all ones when it is none).
 void AppendAvpAddress(ByteBuffer** target, uint32_t code, int mandatory, uint32_t vendor,
                       const char* dotted);

@@ -15,5 +15,9 @@ T ReadDecimal(const char* text) {
 
 }  // namespace
 
-uint32_t ReadDecimal32(const char* text) { return ReadDecimal<uint32_t>(text); }
-uint64_t ReadDecimal64(const char* text) { return ReadDecimal<uint64_t>(text); }
+uint32_t ReadDecimal32(const char* text) {
+  return ReadDecimal<uint32_t>(text);
+}
+uint64_t ReadDecimal64(const char* text) {
+  return ReadDecimal<uint64_t>(text);
+}

@@ -20,7 +20,9 @@ bool InjectedFailure() {
   return false;
 }
 
-size_t& StoredSize(void* raw) { return *static_cast<size_t*>(raw); }
+size_t& StoredSize(void* raw) {
+  return *static_cast<size_t*>(raw);
+}
 
 }  // namespace
 
@@ -40,7 +42,8 @@ void* MemRealloc(void* block, size_t size) {
   size_t newSize = size + kMemSlack;
   void* grown = realloc(raw, kHeaderSize + newSize);
   if (grown == nullptr) return nullptr;
-  if (newSize > oldSize) memset(static_cast<char*>(grown) + kHeaderSize + oldSize, 0, newSize - oldSize);
+  if (newSize > oldSize)
+    memset(static_cast<char*>(grown) + kHeaderSize + oldSize, 0, newSize - oldSize);
   StoredSize(grown) = newSize;
   return static_cast<char*>(grown) + kHeaderSize;
 }
@@ -49,4 +52,6 @@ void MemFree(void* block) {
   if (block != nullptr) free(static_cast<char*>(block) - kHeaderSize);
 }
 
-void MemFailNthAllocation(uint32_t n) { failCountdown.store(n); }
+void MemFailNthAllocation(uint32_t n) {
+  failCountdown.store(n);
+}

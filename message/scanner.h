@@ -3,9 +3,9 @@
 
 #include <cstddef>
 
-constexpr size_t kElementNameLimit = 100;   // bytes of an element name that are kept
+constexpr size_t kElementNameLimit = 100;  // bytes of an element name that are kept
 constexpr size_t kElementNameSize = kElementNameLimit + 1;
-constexpr size_t kAttributeLimit = 8192;    // bytes of an attribute name or value that are kept
+constexpr size_t kAttributeLimit = 8192;  // bytes of an attribute name or value that are kept
 constexpr size_t kAttributeSize = kAttributeLimit + 1;
 
 // The next element tag after cursor: returns the position of the element's name inside its tag

@@ -5,8 +5,8 @@
 
 #include "platform/socket.h"
 
-constexpr uint32_t kAddressCopyLimit = 249;     // characters of the address text that are used
-constexpr uint32_t kConnectTimeoutMs = 10000;   // one attempt blocks at most this long
+constexpr uint32_t kAddressCopyLimit = 249;    // characters of the address text that are used
+constexpr uint32_t kConnectTimeoutMs = 10000;  // one attempt blocks at most this long
 
 // A new IPv4 TCP socket, bound to the IPAddressOut setting (any local port) when that is set;
 // the outcome of the bind is not examined. kInvalidSocket when none can be created.

@@ -144,7 +144,8 @@ void SendDisconnectPeerRequest(platform::Socket s) {
   AppendMessageHeader(&message, kCommandDisconnectPeer, 0, hopByHop, endToEnd, body);
   BufferRelease(&body);
   if (message == nullptr) return;
-  message->bytes[4] &= static_cast<uint8_t>(~kCommandFlagProxiable);  // base protocol: not proxiable
+  message->bytes[4] &=
+      static_cast<uint8_t>(~kCommandFlagProxiable);  // base protocol: not proxiable
   platform::SocketSend(s, message->bytes, message->length);
   TracePacket(1, s, static_cast<int32_t>(message->length), message->bytes);
   BufferRelease(&message);
@@ -212,4 +213,6 @@ int WaitForDiameterReady(uint32_t seconds) {
   return 0;
 }
 
-void ReleaseDiameterConnection() { platform::LockRelease(&ConnectionLock); }
+void ReleaseDiameterConnection() {
+  platform::LockRelease(&ConnectionLock);
+}

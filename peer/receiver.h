@@ -6,10 +6,10 @@
 
 #include "platform/socket.h"
 
-constexpr uint32_t kReceiveBufferSize = 16384;  // also the largest message accepted
-constexpr uint32_t kAnyHopByHop = 0xFFFFFFFFu;  // the poll expects no particular answer
-constexpr uint32_t kRestWaitSeconds = 15;       // wait for each further piece of a message
-constexpr uint32_t kRestTotalMs = 15000;        // the whole rest of a message must come within
+constexpr uint32_t kReceiveBufferSize = 16384;     // also the largest message accepted
+constexpr uint32_t kAnyHopByHop = 0xFFFFFFFFu;     // the poll expects no particular answer
+constexpr uint32_t kRestWaitSeconds = 15;          // wait for each further piece of a message
+constexpr uint32_t kRestTotalMs = 15000;           // the whole rest of a message must come within
 constexpr uint32_t kSelectTimeoutLogSeconds = 30;  // time-outs this long report themselves
 
 struct ReceiveBuffer {

@@ -17,7 +17,8 @@ std::atomic<BiasFn> biasOverride{nullptr};
 uint32_t MillisecondsOf(clockid_t id) {
   timespec ts{};
   clock_gettime(id, &ts);
-  uint64_t ms = static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
+  uint64_t ms =
+      static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
   return static_cast<uint32_t>(ms);
 }
 
@@ -33,7 +34,9 @@ uint32_t TickCount() {
   return fn != nullptr ? fn() : MillisecondsOf(CLOCK_BOOTTIME);
 }
 
-uint32_t ElapsedMilliseconds() { return MillisecondsOf(CLOCK_MONOTONIC); }
+uint32_t ElapsedMilliseconds() {
+  return MillisecondsOf(CLOCK_MONOTONIC);
+}
 
 uint32_t CalendarSeconds() {
   Clock32Fn fn = calendarOverride.load();
@@ -59,9 +62,17 @@ int32_t TimeZoneBiasMinutes() {
   return static_cast<int32_t>(timezone / 60);  // seconds west of UTC, standard time
 }
 
-void SetMillisecondTimerForTests(Clock32Fn fn) { timerOverride.store(fn); }
-void SetTickCountForTests(Clock32Fn fn) { tickOverride.store(fn); }
-void SetCalendarSecondsForTests(Clock32Fn fn) { calendarOverride.store(fn); }
-void SetTimeZoneBiasForTests(BiasFn fn) { biasOverride.store(fn); }
+void SetMillisecondTimerForTests(Clock32Fn fn) {
+  timerOverride.store(fn);
+}
+void SetTickCountForTests(Clock32Fn fn) {
+  tickOverride.store(fn);
+}
+void SetCalendarSecondsForTests(Clock32Fn fn) {
+  calendarOverride.store(fn);
+}
+void SetTimeZoneBiasForTests(BiasFn fn) {
+  biasOverride.store(fn);
+}
 
 }  // namespace platform

@@ -6,10 +6,10 @@
 
 namespace platform {
 
-uint32_t MillisecondTimer();  // multimedia-timer analogue: milliseconds, wrapping at 32 bits
-uint32_t TickCount();         // milliseconds since the system started, wrapping at 32 bits
+uint32_t MillisecondTimer();     // multimedia-timer analogue: milliseconds, wrapping at 32 bits
+uint32_t TickCount();            // milliseconds since the system started, wrapping at 32 bits
 uint32_t ElapsedMilliseconds();  // monotonic milliseconds for measuring waits; never replaced
-uint32_t CalendarSeconds();   // seconds since 1 January 1970 (UTC), 32-bit
+uint32_t CalendarSeconds();      // seconds since 1 January 1970 (UTC), 32-bit
 
 struct LocalTimeOfDay {
   uint32_t hour;

@@ -53,6 +53,8 @@ int ConsoleReadLine(char* out, size_t size) {
   return any ? 1 : 0;
 }
 
-void SetConsoleErrorFdForTests(int fd) { errorFd.store(fd); }
+void SetConsoleErrorFdForTests(int fd) {
+  errorFd.store(fd);
+}
 
 }  // namespace platform

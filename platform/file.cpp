@@ -67,7 +67,7 @@ void FileClose(File f) {
 }
 
 int FileInfo(const char* path, uint64_t* writeTime, uint64_t* size) {
-  struct stat st{};
+  struct stat st {};
   if (stat(path, &st) != 0 || !S_ISREG(st.st_mode)) return 0;
   *writeTime = static_cast<uint64_t>(st.st_mtim.tv_sec) * 1000000000u +
                static_cast<uint64_t>(st.st_mtim.tv_nsec);

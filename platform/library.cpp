@@ -5,9 +5,13 @@
 
 namespace platform {
 
-Library LibraryLoad(const char* fileName) { return dlopen(fileName, RTLD_NOW | RTLD_LOCAL); }
+Library LibraryLoad(const char* fileName) {
+  return dlopen(fileName, RTLD_NOW | RTLD_LOCAL);
+}
 
-void* LibrarySymbol(Library library, const char* name) { return dlsym(library, name); }
+void* LibrarySymbol(Library library, const char* name) {
+  return dlsym(library, name);
+}
 
 void LibraryUnload(Library library) {
   if (library != nullptr) dlclose(library);

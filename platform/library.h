@@ -5,7 +5,7 @@ namespace platform {
 
 using Library = void*;
 
-Library LibraryLoad(const char* fileName);  // nullptr when it cannot be loaded
+Library LibraryLoad(const char* fileName);               // nullptr when it cannot be loaded
 void* LibrarySymbol(Library library, const char* name);  // nullptr when missing
 void LibraryUnload(Library library);
 

@@ -3,8 +3,12 @@
 
 namespace platform {
 
-char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-char AsciiUpper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+char AsciiLower(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+char AsciiUpper(char c) {
+  return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
 
 int TextCompareNoCase(const char* a, const char* b) {
   for (;; ++a, ++b) {
@@ -14,7 +18,9 @@ int TextCompareNoCase(const char* a, const char* b) {
   }
 }
 
-int TextEqualNoCase(const char* a, const char* b) { return TextCompareNoCase(a, b) == 0 ? 1 : 0; }
+int TextEqualNoCase(const char* a, const char* b) {
+  return TextCompareNoCase(a, b) == 0 ? 1 : 0;
+}
 
 void TextToLower(char* text) {
   for (; *text != '\0'; ++text) *text = AsciiLower(*text);

@@ -28,13 +28,25 @@ int StartThread(ThreadBody body) {
   return rc == 0 ? 1 : 0;
 }
 
-void SetThreadStartFailureForTests(int fail) { startFailure.store(fail); }
+void SetThreadStartFailureForTests(int fail) {
+  startFailure.store(fail);
+}
 
-int LockCreate(Lock* lock) { return pthread_mutex_init(&lock->mutex, nullptr) == 0 ? 1 : 0; }
-void LockDelete(Lock* lock) { pthread_mutex_destroy(&lock->mutex); }
-void LockTake(Lock* lock) { pthread_mutex_lock(&lock->mutex); }
-int LockTry(Lock* lock) { return pthread_mutex_trylock(&lock->mutex) == 0 ? 1 : 0; }
-void LockRelease(Lock* lock) { pthread_mutex_unlock(&lock->mutex); }
+int LockCreate(Lock* lock) {
+  return pthread_mutex_init(&lock->mutex, nullptr) == 0 ? 1 : 0;
+}
+void LockDelete(Lock* lock) {
+  pthread_mutex_destroy(&lock->mutex);
+}
+void LockTake(Lock* lock) {
+  pthread_mutex_lock(&lock->mutex);
+}
+int LockTry(Lock* lock) {
+  return pthread_mutex_trylock(&lock->mutex) == 0 ? 1 : 0;
+}
+void LockRelease(Lock* lock) {
+  pthread_mutex_unlock(&lock->mutex);
+}
 
 void SleepMilliseconds(uint32_t ms) {
   timespec ts{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
