@@ -41,10 +41,10 @@ void SendAll(platform::Socket s, const Bytes& b) {
 TEST(ScriptedPeer, AnswersWithDefaultsAndExtrasAndFollowsReconnects) {
   TestPeer peer;
   ASSERT_TRUE(peer.Listening());
-  AnswerSpec spec;
-  spec.avps = AvpU32(kAvpSupportedVendorId, kVendor3GPP);
-  spec.multipleServices = {AvpU32(kAvpResultCode, 4012)};
-  peer.Read().Answer(spec).SendWatchdogRequest(7, 8).Close().Accept().Read();
+  AnswerSpec wanted;
+  wanted.avps = AvpU32(kAvpSupportedVendorId, kVendor3GPP);
+  wanted.multipleServices = {AvpU32(kAvpResultCode, 4012)};
+  peer.Read().Answer(wanted).SendWatchdogRequest(7, 8).Close().Accept().Read();
   peer.Start();
 
   platform::Socket first = ConnectTo(peer);

@@ -249,24 +249,24 @@ TestPeer& TestPeer::Read(uint32_t timeoutMs) {
   return Add(MakeStep(Kind::kRead, timeoutMs));
 }
 
-TestPeer& TestPeer::Answer(const AnswerSpec& spec) {
+TestPeer& TestPeer::Answer(const AnswerSpec& wanted) {
   Bytes avps;
-  if (spec.resultCode) avps = AvpU32(kAvpResultCode, *spec.resultCode);
-  if (spec.originAvps) avps = Concat({avps, OriginAvps()});
-  avps = Concat({avps, spec.avps});
-  for (const Bytes& inner : spec.multipleServices) {
+  if (wanted.resultCode) avps = AvpU32(kAvpResultCode, *wanted.resultCode);
+  if (wanted.originAvps) avps = Concat({avps, OriginAvps()});
+  avps = Concat({avps, wanted.avps});
+  for (const Bytes& inner : wanted.multipleServices) {
     avps = Concat({avps, AvpGrouped(kAvpMultipleServicesCreditControl, inner)});
   }
   Step step = MakeStep(Kind::kAnswer);
   step.bytes = BuildMessage(0, 0, 0, 0, 0, avps);
-  step.answer = spec;
+  step.answer = wanted;
   return Add(std::move(step));
 }
 
 TestPeer& TestPeer::AnswerResult(uint32_t resultCode) {
-  AnswerSpec spec;
-  spec.resultCode = resultCode;
-  return Answer(spec);
+  AnswerSpec wanted;
+  wanted.resultCode = resultCode;
+  return Answer(wanted);
 }
 
 TestPeer& TestPeer::Send(const Bytes& bytes) {
