@@ -78,8 +78,20 @@ int ReceiveMessageWithLimits(platform::Socket socket, uint32_t expected, Receive
   const uint32_t callStart = platform::ElapsedMilliseconds();
   const bool reportsTimeout = timeoutSeconds >= kSelectTimeoutLogSeconds;
 
-  for (;;) {
+  for (bool again = false;; again = true) {
     memset(bytes, 0, kReceiveBufferSize);
+    if (again) {
+      // Requests and stray answers that keep coming would otherwise stretch the call without
+      // end, one least wait at a time: past its time-out and that least wait, the call ends as
+      // a time-out does.
+      uint64_t elapsedMs = platform::ElapsedMilliseconds() - callStart;
+      uint64_t limitMs =
+          (static_cast<uint64_t>(timeoutSeconds) + kLeastWaitSeconds) * kMillisecondsPerSecond;
+      if (elapsedMs >= limitMs) {
+        if (reportsTimeout) LogWrite("Diameter select timeout\r\n");
+        return 0;
+      }
+    }
 
     uint32_t waitMs = 0;
     if (timeoutSeconds != 0) {
