@@ -20,6 +20,8 @@ constexpr size_t kFixedWorkArea = 1024;
 constexpr size_t kLocationTextSize = 17;
 // Room for an unsigned 32-bit number in decimal and its terminator.
 constexpr size_t kNumberTextSize = 12;
+// Every form of every placeholder begins with two of these.
+constexpr char kPlaceholderMark = '@';
 
 // A work area of at least size bytes: the fixed one when it suffices, else heap storage that
 // the caller releases with ReleaseArea.
@@ -42,6 +44,34 @@ ptrdiff_t FindUnmarked(const char* text, const char* marks, size_t length, size_
     if (memchr(marks + at, 1, formLength) == nullptr) return static_cast<ptrdiff_t>(at);
   }
   return -1;
+}
+
+// 1 when the text (of length length) holds the token as passed, all in lower case or all in upper
+// case. One pass over the text tries the three forms at each position together.
+int OccursInAnyForm(const char* text, size_t length, const char* token, size_t tokenLength) {
+  if (tokenLength > length) return 0;
+  for (size_t at = 0; at + tokenLength <= length; ++at) {
+    bool asPassed = true;
+    bool lower = true;
+    bool upper = true;
+    for (size_t i = 0; i < tokenLength && (asPassed || lower || upper); ++i) {
+      char c = text[at + i];
+      char t = token[i];
+      asPassed = asPassed && c == t;
+      lower = lower && c == platform::AsciiLower(t);
+      upper = upper && c == platform::AsciiUpper(t);
+    }
+    if (asPassed || lower || upper) return 1;
+  }
+  return 0;
+}
+
+// 1 when the text (of length length) holds two placeholder marks in a row.
+int HoldsMarkPair(const char* text, size_t length) {
+  for (size_t at = 1; at < length; ++at) {
+    if (text[at] == kPlaceholderMark && text[at - 1] == kPlaceholderMark) return 1;
+  }
+  return 0;
 }
 
 const char* SlotText(const ByteBuffer* slot) {
@@ -87,16 +117,7 @@ void ReplaceAll(char* text, const char* token, const char* replacement, int32_t 
   char* form = TakeArea(fixedToken, tokenLength + 1);
   if (form == nullptr) return;
   // Most values hold none of the placeholders: look for the three forms before taking any more.
-  memcpy(form, token, tokenLength + 1);
-  int occurs = strstr(text, form) != nullptr;
-  if (!occurs) {
-    platform::TextToLower(form);
-    occurs = strstr(text, form) != nullptr;
-  }
-  if (!occurs) {
-    platform::TextToUpper(form);
-    occurs = strstr(text, form) != nullptr;
-  }
+  int occurs = OccursInAnyForm(text, length, token, tokenLength);
   // One mark per byte of the text: 1 where a replacement of this call put the byte.
   char fixedMarks[kFixedWorkArea];
   char* marks = occurs ? TakeArea(fixedMarks, area) : nullptr;
@@ -143,6 +164,16 @@ void ReplaceAll(char* text, const char* token, const char* replacement, int32_t 
 }
 
 void SubstitutePlaceholders(char* text, const RequestValues* values) {
+  if (text == nullptr) return;
+  // Every form of every placeholder begins with "@@": a value without that pair is passed over
+  // whole, and only the cut to the area that the first replacement step would make is made.
+  constexpr size_t area = static_cast<size_t>(kPlaceholderTextSize);
+  size_t length = strnlen(text, area);
+  if (!HoldsMarkPair(text, length)) {
+    if (length == area) text[length - 1] = '\0';
+    return;
+  }
+
   struct SettingStep {
     const char* token;
     const char* setting;

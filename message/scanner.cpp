@@ -116,67 +116,94 @@ const char* NextElement(const char* cursor, char* name) {
   return nullptr;
 }
 
+namespace {
+
+// The first attribute position after the element name of the tag at cursor, or nullptr when the
+// cursor stands at a CDATA section (or at nothing), which has no attributes.
+const char* FirstAttributePosition(const char* cursor) {
+  if (cursor == nullptr || StartsWithCdata(cursor)) return nullptr;
+  const char* p = cursor;
+  while (*p != '\0' && *p != '>' && *p != '/' && !IsBlank(p)) ++p;  // the element name
+  return p;
+}
+
+// Reads the attribute at *at into name and value and moves *at past it. 0 when the tag has no
+// further attribute (name and value are then empty).
+int ReadNextAttribute(const char** at, char* name, char* value) {
+  name[0] = '\0';
+  value[0] = '\0';
+  const char* p = SkipBlanks(*at);
+  if (*p == '\0' || *p == '>' || *p == '/') {  // the tag has no more attributes
+    *at = p;
+    return 0;
+  }
+
+  size_t length = 0;
+  for (; !EndsAttributeName(p); ++p) {
+    if (length < kAttributeLimit) name[length++] = *p;
+  }
+  TrimTrailingBlanks(name, length);
+
+  if (*p != '=') {  // no value; the position stays where the name ended
+    *at = p;
+    return 1;
+  }
+  p = SkipBlanks(p + 1);
+
+  // A double quote followed by a single quote reads as a double-quoted value that begins
+  // with that single quote: it ends at the next double quote, as any double-quoted value.
+  bool doubleQuoted = false;
+  bool singleQuoted = false;
+  if (const char* after = MatchDoubleQuote(p)) {
+    doubleQuoted = true;
+    p = after;
+  } else if (const char* after = MatchSingleQuote(p)) {
+    singleQuoted = true;
+    p = after;
+  }
+
+  length = 0;
+  for (; *p != '\0'; ++p) {
+    if (doubleQuoted   ? MatchDoubleQuote(p) != nullptr
+        : singleQuoted ? MatchSingleQuote(p) != nullptr
+                       : EndsUnquotedValue(p)) {
+      break;
+    }
+    if (length < kAttributeLimit) value[length++] = *p;
+  }
+  if (doubleQuoted) {
+    if (const char* after = MatchDoubleQuote(p)) p = after;
+  } else if (singleQuoted) {
+    if (const char* after = MatchSingleQuote(p)) p = after;
+  }
+  TrimTrailingBlanks(value, length);
+  *at = p;
+  return 1;
+}
+
+}  // namespace
+
 int ReadAttribute(const char* cursor, int index, char* name, char* value) {
   name[0] = '\0';
   value[0] = '\0';
-  if (cursor == nullptr || StartsWithCdata(cursor)) return 0;
-
-  const char* p = cursor;
-  while (*p != '\0' && *p != '>' && *p != '/' && !IsBlank(p)) ++p;  // the element name
-  if (index <= 0) return 0;
-
+  const char* p = FirstAttributePosition(cursor);
+  if (p == nullptr || index <= 0) return 0;
   for (int position = 1; position <= index; ++position) {
-    name[0] = '\0';
-    value[0] = '\0';
-    p = SkipBlanks(p);
-    if (*p == '\0' || *p == '>' || *p == '/') return 0;  // the tag has fewer attributes
-
-    size_t length = 0;
-    for (; !EndsAttributeName(p); ++p) {
-      if (length < kAttributeLimit) name[length++] = *p;
-    }
-    TrimTrailingBlanks(name, length);
-
-    if (*p != '=') continue;  // no value; the position stays where the name ended
-    p = SkipBlanks(p + 1);
-
-    // A double quote followed by a single quote reads as a double-quoted value that begins
-    // with that single quote: it ends at the next double quote, as any double-quoted value.
-    bool doubleQuoted = false;
-    bool singleQuoted = false;
-    if (const char* after = MatchDoubleQuote(p)) {
-      doubleQuoted = true;
-      p = after;
-    } else if (const char* after = MatchSingleQuote(p)) {
-      singleQuoted = true;
-      p = after;
-    }
-
-    length = 0;
-    for (; *p != '\0'; ++p) {
-      if (doubleQuoted   ? MatchDoubleQuote(p) != nullptr
-          : singleQuoted ? MatchSingleQuote(p) != nullptr
-                         : EndsUnquotedValue(p)) {
-        break;
-      }
-      if (length < kAttributeLimit) value[length++] = *p;
-    }
-    if (doubleQuoted) {
-      if (const char* after = MatchDoubleQuote(p)) p = after;
-    } else if (singleQuoted) {
-      if (const char* after = MatchSingleQuote(p)) p = after;
-    }
-    TrimTrailingBlanks(value, length);
+    if (!ReadNextAttribute(&p, name, value)) return 0;
   }
   return name[0] != '\0' ? 1 : 0;
 }
 
+// One pass over the tag: the attributes are met in the order that reading them by position
+// would give, and an empty name ends the lookup as it ends a read by position.
 int GetAttribute(const char* cursor, const char* wanted, char* value) {
   value[0] = '\0';
+  const char* p = FirstAttributePosition(cursor);
+  if (p == nullptr) return 0;
   char name[kAttributeSize];
   char found[kAttributeSize];
-  for (int index = 1;; ++index) {
-    if (!ReadAttribute(cursor, index, name, found)) return 0;
+  for (;;) {
+    if (!ReadNextAttribute(&p, name, found) || name[0] == '\0') return 0;
     if (platform::TextEqualNoCase(name, wanted)) {
       size_t i = 0;
       for (; found[i] != '\0'; ++i) value[i] = found[i];

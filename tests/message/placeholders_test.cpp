@@ -257,6 +257,27 @@ TEST(SubstitutePlaceholders, LongResultIsCutTo8191Characters) {
   EXPECT_EQ(result, (before + host + after).substr(0, kPlaceholderTextSize - 1));
 }
 
+TEST(SubstitutePlaceholders, ValueWithoutPlaceholderMarksIsOnlyCut) {
+  ResetSettings();
+  SetSetting(Settings.OriginHost, "host");
+  RequestCounter = 0;
+  // Single marks, marks apart and the empty text hold no placeholder; nothing changes.
+  for (const char* plain : {"", "plain text", "a@b@c", "@ @Config-Origin-Host@ @", "@"}) {
+    EXPECT_EQ(Substitute(plain, nullptr), plain);
+  }
+  EXPECT_EQ(RequestCounter, 0u);
+  // A text that fills its whole area without a terminator is cut to 8191 characters, with or
+  // without a placeholder in it.
+  for (const std::string& tail : {std::string(), std::string("@@Config-Origin-Host@@")}) {
+    std::vector<char> area(kPlaceholderTextSize, 'x');
+    memcpy(area.data(), tail.data(), tail.size());
+    SubstitutePlaceholders(area.data(), nullptr);
+    std::string expected =
+        (tail.empty() ? "" : "host") + std::string(kPlaceholderTextSize - 1 - tail.size(), 'x');
+    EXPECT_EQ(std::string(area.data()), expected) << tail;
+  }
+}
+
 TEST(SubstitutePlaceholders, SettingsHoldingPlaceholders) {
   ResetSettings();
   Request r;
