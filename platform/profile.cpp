@@ -160,6 +160,16 @@ std::string LineEndOf(const std::string& text, const std::vector<ProfileLine>& l
   return "\r\n";
 }
 
+// What must come before a line added after the file's last line: nothing when that line has
+// its line end, the rest of a line end when it ends in a lone "\r" (which reads as its line
+// end), else a whole line end. A lone "\r" must not stay part of the line's value once a line
+// follows it.
+std::string EndOfLastLine(const std::string& text, const std::string& lineEnd) {
+  if (text.empty() || text.back() == '\n') return "";
+  if (text.back() == '\r') return "\n";
+  return lineEnd;
+}
+
 bool WriteAll(int fd, const std::string& data) {
   size_t done = 0;
   while (done < data.size()) {
@@ -305,9 +315,9 @@ int ProfileWriteString(const char* section, const char* key, const char* value, 
     if (after >= 0) {
       const ProfileLine& line = lines[static_cast<size_t>(after)];
       at = line.next;
-      if (text[line.next - 1] != '\n') added += lineEnd;  // the file's last line had none
+      if (line.next == text.size()) added += EndOfLastLine(text, lineEnd);
     } else {
-      if (!text.empty() && text.back() != '\n') added += lineEnd;
+      added += EndOfLastLine(text, lineEnd);
       added += "[";
       added += section;
       added += "]";
