@@ -5,6 +5,7 @@ set -euo pipefail
 packages=(
   cmake g++ make pkg-config
   googletest libgtest-dev libgmock-dev
+  clang-14 libclang-rt-14-dev
 )
 if [ "$#" -gt 0 ]; then packages+=("$@"); fi
 

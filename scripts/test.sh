@@ -13,6 +13,8 @@ cmake --build build-asan -j"$jobs"
 (cd build-asan && ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 \
   UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --output-on-failure -j"$jobs")
+# The input readers under libFuzzer (clang), a bounded time each; any fault found fails here.
+scripts/fuzz.sh
 
 cmake -S . -B build-tsan -DMM9_SANITIZE=thread -DMM9_WERROR=ON
 cmake --build build-tsan -j"$jobs"
