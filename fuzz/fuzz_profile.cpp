@@ -129,5 +129,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // Names match without regard to case: "a" and "A b" are different sections, so nothing but the
   // setting changed may read differently afterwards.
   if (Probe() != expected) abort();
+  // A read into a small area gives the start of the whole value.
+  char small[4];
+  uint32_t n = platform::ProfileReadString(s, k, kMissing, small, sizeof small, path.c_str());
+  if (n != strlen(small) || expected[changed].compare(0, n, small) != 0) abort();
+  if (n < sizeof small - 1 && expected[changed].size() != n) abort();
   return 0;
 }
