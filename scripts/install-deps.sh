@@ -6,6 +6,8 @@ packages=(
   cmake g++ make pkg-config
   googletest libgtest-dev libgmock-dev
   clang-14 libclang-rt-14-dev
+  # The interoperability tests: freeDiameter as the server, tshark as the decoder, ip netns.
+  freediameterd freediameter-extensions libfreediameter-dev tshark iproute2
 )
 if [ "$#" -gt 0 ]; then packages+=("$@"); fi
 
