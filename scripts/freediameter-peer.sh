@@ -3,7 +3,8 @@
 # network namespace of its own so that everything it does stays on that namespace's loopback.
 #
 #   freediameter-peer.sh start DIR [options]   prints "NAMESPACE PORT" when the server listens
-#   freediameter-peer.sh stop DIR              stops it by its process id, removes the namespace
+#   freediameter-peer.sh stop DIR              stops it by its process id, ends the capture,
+#                                              removes the namespace
 #   freediameter-peer.sh exec DIR COMMAND...   runs a command inside the server's namespace
 #
 # Options of start:
@@ -23,8 +24,9 @@
 #                      after it has ended, so that its closing disconnect is in it too
 #
 # DIR receives freeDiameter.conf, acl_wl.conf, freeDiameter.out (everything the server prints),
-# and the files netns, pid and port. The client reaches the server at 127.0.0.1:PORT when it
-# runs inside the namespace ("exec"); the namespace has no other interface than its loopback.
+# and the files netns, pid and port (with --capture also capture.pid and dumpcap.out). The client
+# reaches the server at 127.0.0.1:PORT when it runs inside the namespace ("exec"); besides its
+# loopback the namespace holds only a veth pair whose two ends both stay inside it (see below).
 set -euo pipefail
 
 fd_extensions=/usr/lib/freeDiameter
