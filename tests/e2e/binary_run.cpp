@@ -27,7 +27,7 @@ std::string RunSettingsText(uint16_t port) {
          "Include3GPPMMSInformation=Y\r\n";
 }
 
-RunFolder::RunFolder(uint16_t port) {
+ProgramFolder::ProgramFolder(uint16_t port) {
   program = dir.File(kProgramName);
   settings = program + ".INI";
   log = program + ".LOG";
@@ -42,7 +42,8 @@ std::string EnterAnswers() {
   return std::string(30, '\n');
 }
 
-ProcessResult RunProgram(const RunFolder& folder, const std::string& input, uint32_t timeLimitMs) {
+ProcessResult RunProgram(const ProgramFolder& folder, const std::string& input,
+                         uint32_t timeLimitMs) {
   ProcessRun run;
   run.executable = folder.program;
   run.input = input;

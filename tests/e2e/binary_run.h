@@ -20,21 +20,22 @@ constexpr char kCreditControlTemplate[] = "diameter-credit-control.xml";
 // file of a Windows installation has them.
 std::string RunSettingsText(uint16_t port);
 
-struct RunFolder {
+struct ProgramFolder {
   TempDir dir;
   std::string program;   // the copied executable
   std::string settings;  // its settings file
   std::string log;       // its log file
 
   // Copies the program and the templates and writes RunSettingsText(port) as the settings file.
-  explicit RunFolder(uint16_t port);
+  explicit ProgramFolder(uint16_t port);
   std::string File(const std::string& name) const { return dir.File(name); }
 };
 
 // One Enter answer for each question of a run, and a few to spare.
 std::string EnterAnswers();
 
-ProcessResult RunProgram(const RunFolder& folder, const std::string& input, uint32_t timeLimitMs);
+ProcessResult RunProgram(const ProgramFolder& folder, const std::string& input,
+                         uint32_t timeLimitMs);
 
 // The texts of a log split at its "\r\n" line ends; the text after the last line end, if any, is
 // the last entry.

@@ -218,7 +218,7 @@ TEST_P(HostilePeerTest, RunEndsInOrderWithinItsBound) {
   const HostileCase& c = GetParam();
   TestPeer peer;
   ASSERT_TRUE(peer.Listening());
-  RunFolder folder(peer.Port());
+  ProgramFolder folder(peer.Port());
   c.script(peer);
   peer.Start();
 
