@@ -8,6 +8,7 @@ packages=(
   clang-14 libclang-rt-14-dev
   # The interoperability tests: freeDiameter as the server, tshark as the decoder, ip netns.
   freediameterd freediameter-extensions libfreediameter-dev tshark iproute2
+  valgrind  # scripts/valgrind-run.sh
 )
 if [ "$#" -gt 0 ]; then packages+=("$@"); fi
 

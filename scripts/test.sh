@@ -15,6 +15,7 @@ cmake --build build-asan -j"$jobs"
   ctest --output-on-failure -j"$jobs")
 # The input readers under libFuzzer (clang), a bounded time each; any fault found fails here.
 scripts/fuzz.sh
+scripts/valgrind-run.sh  # one whole charge under valgrind memcheck, built without sanitizers
 
 cmake -S . -B build-tsan -DMM9_SANITIZE=thread -DMM9_WERROR=ON
 cmake --build build-tsan -j"$jobs"
