@@ -14,6 +14,7 @@
 #include "fuzz_support.h"
 #include "message/diameter.h"
 #include "message/wire_read.h"
+#include "peer/inspect.h"
 #include "peer/receiver.h"
 #include "platform/socket.h"
 
@@ -108,6 +109,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       ReadU32(buffer->bytes, length, 12, &hopByHop);
       if ((buffer->bytes[4] & kCommandFlagRequest) != 0 || hopByHop != kExpectedHopByHop) abort();
     }
+    // The callers read the delivered answer over the whole buffer.
+    ExtractResultCode(buffer->bytes, kReceiveBufferSize);
+    HasVendorId(buffer->bytes, kReceiveBufferSize, kVendor3GPP);
   }
   CheckAnswers(server);
   close(server);

@@ -14,7 +14,7 @@ scripts/install-deps.sh
 seconds=${FUZZ_SECONDS:-25}
 build=build-fuzz
 
-CC=clang-14 CXX=clang++-14 cmake -S . -B "$build" -DMM9_FUZZ=ON \
+cmake -S . -B "$build" -DCMAKE_C_COMPILER=clang-14 -DCMAKE_CXX_COMPILER=clang++-14 -DMM9_FUZZ=ON \
   -DMM9_SANITIZE=address,undefined -DMM9_WERROR=ON -DBUILD_TESTING=OFF >/dev/null
 cmake --build "$build" --target fuzzers -j"$(nproc)"
 
