@@ -130,16 +130,21 @@ if ! grep -q 'Diameter charge OK' "$run/first-run.txt"; then
 fi
 grep -a 'SupportedExtensionSets' "$run/mm9charge.INI" | tee "$out/run-extension-sets.txt"
 
-# hyperfine starts the command through sh (for the redirection) and takes the shell's own start-up
-# time off each measurement.
+# The floor of any run on this machine: a C++ program that starts one thread and writes a line.
+printf '#include <cstdio>\n#include <thread>\nint main() {\n  std::thread t([] {});\n  t.join();\n  fputs("started\\n", stderr);\n}\n' >"$run/floor.cpp"
+c++ -O2 -o "$run/floor" "$run/floor.cpp" -pthread
+
+# hyperfine starts the commands through sh (for the redirection) and takes the shell's own
+# start-up time off each measurement.
 hyperfine --warmup 3 --runs "$runs" \
   --export-json "$out/run-hyperfine.json" --export-markdown "$out/run-hyperfine.md" \
-  "'$run/mm9charge' <'$run/answers.txt'" | tee "$out/run-hyperfine.txt"
+  "'$run/mm9charge' <'$run/answers.txt'" "'$run/floor' <'$run/answers.txt'" |
+  tee "$out/run-hyperfine.txt"
 python3 - "$out/run-hyperfine.json" <<'PY' | tee -a "$out/run-hyperfine.txt"
 import json, sys
-r = json.load(open(sys.argv[1]))["results"][0]
-print(f"median {r['median'] * 1000:.1f} ms, mean {r['mean'] * 1000:.1f} ms, "
-      f"min {r['min'] * 1000:.1f} ms, max {r['max'] * 1000:.1f} ms over {len(r['times'])} runs")
+for r, name in zip(json.load(open(sys.argv[1]))["results"], ["mm9charge", "floor"]):
+    print(f"{name:10} median {r['median'] * 1000:.1f} ms, mean {r['mean'] * 1000:.1f} ms, "
+          f"min {r['min'] * 1000:.1f} ms, max {r['max'] * 1000:.1f} ms over {len(r['times'])} runs")
 PY
 
 echo
@@ -207,6 +212,20 @@ for name in order:
     v = got[name]
     if v:
         print(f"{name:34} {statistics.median(v):8.2f} {min(v):8.2f} {max(v):8.2f}   {len(v)}")
+# The same stamps for the floor program: what starting any such process costs here.
+first, exits = [], []
+for _ in range(runs):
+    start = time.monotonic()
+    p = subprocess.Popen([f"{run}/floor"], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                         stderr=subprocess.PIPE)
+    chunk = os.read(p.stderr.fileno(), 65536)
+    first.append((time.monotonic() - start) * 1000)
+    while chunk:
+        chunk = os.read(p.stderr.fileno(), 65536)
+    p.wait()
+    exits.append((time.monotonic() - start) * 1000)
+for name, v in (("floor program: its line", first), ("floor program: exit", exits)):
+    print(f"{name:34} {statistics.median(v):8.2f} {min(v):8.2f} {max(v):8.2f}   {len(v)}")
 print("ms from just before the process is started; stderr is read through a pipe by this script")
 PY
 
