@@ -545,7 +545,7 @@ TEST_P(OddTemplateTest, HandledWithoutHarm) {
   peer.Start();
 
   ProcessResult run = RunProgram(folder, EnterAnswers(), kRunLimitMs);
-  peer.Finish(2000);
+  peer.Finish(500);
   EXPECT_EQ(SanitizerReport(run.err), "");
   EXPECT_FALSE(run.timedOut);
   EXPECT_EQ(run.exitStatus, 0);

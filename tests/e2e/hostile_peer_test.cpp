@@ -223,7 +223,7 @@ TEST_P(HostilePeerTest, RunEndsInOrderWithinItsBound) {
   peer.Start();
 
   ProcessResult run = RunProgram(folder, EnterAnswers(), c.boundMs + 10000);
-  peer.Finish(2000);  // several scripts end in steps the client never reaches
+  peer.Finish(500);  // several scripts end in steps the client never reaches
 
   ASSERT_TRUE(run.started);
   EXPECT_EQ(SanitizerReport(run.err), "");
