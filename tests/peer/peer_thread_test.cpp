@@ -192,7 +192,7 @@ TEST_F(PeerThreadTest, AnswerWithoutResultCodeIsAcceptedOnlyWhenTheListHoldsZero
     PeerState.StopRequested.store(0);
     PeerState.ThreadFinished.store(0);
     StartThread(peer);
-    EXPECT_EQ(WaitForDiameterReady(2), c.ready ? 1 : 0);
+    EXPECT_EQ(WaitForDiameterReady(c.ready ? 5 : 2), c.ready ? 1 : 0);
     if (c.ready) ReleaseDiameterConnection();
     peer.Proceed();
     Stop();
@@ -242,7 +242,7 @@ TEST_F(PeerThreadTest, WatchdogAndDisconnectRequestsOnAReadyConnectionAreAnswere
   StartThread(peer);
   ASSERT_TRUE(peer.WaitForMessages(3, 4000));
   // After a Disconnect-Peer-Request the connection stays ready until the server closes it.
-  EXPECT_EQ(WaitForDiameterReady(2), 1);
+  EXPECT_EQ(WaitForDiameterReady(5), 1);
   ReleaseDiameterConnection();
   peer.Proceed();
   peer.Finish();
