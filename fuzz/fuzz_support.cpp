@@ -98,7 +98,12 @@ void FreeFuzzRequestValues(RequestValues* values) {
 
 const std::string& FuzzFolder() {
   if (folder.empty()) {
-    const char* base = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : P_tmpdir;
+    // MM9_FUZZ_SCRATCH names the folder to work under, so that a run that ends in a crash
+    // leaves nothing behind once its caller removes that folder.
+    const char* base = getenv("MM9_FUZZ_SCRATCH");
+    if (base == nullptr || base[0] == '\0') {
+      base = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : P_tmpdir;
+    }
     std::string pattern = std::string(base) + "/mm9fuzz.XXXXXX";
     if (mkdtemp(pattern.data()) == nullptr) abort();
     folder = pattern;

@@ -28,7 +28,9 @@ declare -A max_len=(
 targets=("$@")
 if [ "${#targets[@]}" -eq 0 ]; then targets=(fuzz_template fuzz_inspect fuzz_receiver fuzz_profile); fi
 
-scratch=$(mktemp -d "${TMPDIR:-/tmp}/mm9fuzz-run.XXXXXX")
+scratch_base=/tmp
+if [ -w /dev/shm ]; then scratch_base=/dev/shm; fi  # the settings file is rewritten per input
+scratch=$(mktemp -d "$scratch_base/mm9fuzz-run.XXXXXX")
 trap 'rm -rf "$scratch"' EXIT
 artifacts="$build/artifacts"
 mkdir -p "$artifacts"
@@ -45,7 +47,7 @@ for target in "${targets[@]}"; do
   log="$scratch/$name.log"
   echo "== $target: ${seconds}s"
   status=0
-  ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:allocator_may_return_null=1 \
+  MM9_FUZZ_SCRATCH="$scratch" ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:allocator_may_return_null=1 \
     UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     "$build/fuzz/$target" -max_total_time="$seconds" -max_len="${max_len[$target]}" \
     -timeout=10 -rss_limit_mb=2048 -detect_leaks=1 -print_final_stats=1 \
