@@ -98,7 +98,7 @@ int ParseNumber(const char* text, uint32_t limit, uint32_t* out) {
 
 int ParseOptions(int argc, char** argv, Options* options) {
   *options = {0, kResultSuccess, 0, "responder.mm9.test", "mm9.test", nullptr};
-  for (int i = 1; i < argc; ++i) {
+  for (int i = 1; i < argc; i += 2) {  // each option is followed by its value
     const char* name = argv[i];
     const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
     uint32_t number = 0;
@@ -123,7 +123,6 @@ int ParseOptions(int argc, char** argv, Options* options) {
       fprintf(stderr, "mm9responder: unknown option or bad value: %s %s\n", name, value);
       return 0;
     }
-    ++i;
   }
   return 1;
 }
