@@ -34,6 +34,12 @@ AvpType TypeOf(const char* name) {
   return AvpType::kNone;
 }
 
+// The attributes of an `avp` element that the builder reads, by their index in kAttributeNames.
+enum AttributeIndex { kType, kCode, kVendor, kMandatory, kOmitIfBlank, kExtensionSet, kValue };
+constexpr int kAttributeCount = kValue + 1;
+constexpr const char* kAttributeNames[kAttributeCount] = {
+    "type", "code", "vendor", "mandatory", "omitifblank", "extensionset", "value"};
+
 // One open grouped AVP: what its header needs and the AVPs built for it so far.
 struct GroupLevel {
   uint32_t code;
@@ -168,28 +174,31 @@ const char* BuildAvps(const char** cursor, ByteBuffer** output, const RequestVal
     }
     if (!platform::TextEqualNoCase(work->name, "avp")) continue;
 
-    GetAttribute(at, "type", work->attribute);
+    // The tag is read once; each value is then read from where its attribute begins.
+    const char* found[kAttributeCount];
+    FindAttributes(at, kAttributeNames, kAttributeCount, found);
+    ReadFoundAttribute(found[kType], work->attribute);
     AvpType type = TypeOf(work->attribute);
     if (skippedOpen > 0) {
-      GetAttribute(at, "value", work->value);
+      ReadFoundAttribute(found[kValue], work->value);
       SubstitutePlaceholders(work->value, values);
       if (type == AvpType::kGrouped) ++skippedOpen;
       continue;
     }
 
-    GetAttribute(at, "code", work->attribute);
+    ReadFoundAttribute(found[kCode], work->attribute);
     uint32_t code = ReadDecimal32(work->attribute);
-    GetAttribute(at, "vendor", work->attribute);
+    ReadFoundAttribute(found[kVendor], work->attribute);
     uint32_t vendor = ReadDecimal32(work->attribute);
-    GetAttribute(at, "mandatory", work->attribute);
+    ReadFoundAttribute(found[kMandatory], work->attribute);
     int mandatory = IsTruthy(work->attribute);
-    GetAttribute(at, "omitifblank", work->attribute);
+    ReadFoundAttribute(found[kOmitIfBlank], work->attribute);
     int omitIfBlank = IsTruthy(work->attribute);
-    GetAttribute(at, "extensionset", work->attribute);
+    ReadFoundAttribute(found[kExtensionSet], work->attribute);
     int leftOut = work->attribute[0] != '\0' &&
                   !ListsIntersect(work->attribute, Settings.SupportedExtensionSets);
 
-    GetAttribute(at, "value", work->value);
+    ReadFoundAttribute(found[kValue], work->value);
     SubstitutePlaceholders(work->value, values);
     if (omitIfBlank && work->value[0] == '\0') leftOut = 1;
 

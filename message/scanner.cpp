@@ -2,6 +2,7 @@
 #include "message/scanner.h"
 
 #include <cstdint>
+#include <cstring>
 
 #include "platform/text.h"
 
@@ -83,14 +84,20 @@ const char* NextElement(const char* cursor, char* name) {
     while (*cursor != '\0' && !StartsWithNoCase(cursor, kCdataCloser)) ++cursor;
   }
 
+  // Runs of bytes that cannot change the state are passed over by the library searches: at
+  // depth 0 everything up to the next "<", inside "<!" markup everything up to the next "<" or ">".
   uint32_t depth = 0;  // nesting inside "<!" markup such as comments
-  for (const char* p = cursor; *p != '\0'; ++p) {
+  for (const char* p = cursor;;) {
     if (depth > 0) {
+      p = strpbrk(p, "<>");
+      if (p == nullptr) return nullptr;
       if (*p == '<') ++depth;
       if (*p == '>') --depth;
+      ++p;
       continue;
     }
-    if (*p != '<') continue;  // text between tags, the rest of a tag, a stray ">"
+    p = strchr(p, '<');  // text between tags, the rest of a tag, a stray ">"
+    if (p == nullptr) return nullptr;
 
     p = SkipBlanks(p + 1);
     if (StartsWithCdata(p)) {
@@ -100,9 +107,13 @@ const char* NextElement(const char* cursor, char* name) {
     }
     if (*p == '!') {
       depth = 1;
+      ++p;
       continue;
     }
-    if (*p == '>') continue;  // the empty tag "<>"
+    if (*p == '>') {  // the empty tag "<>"
+      ++p;
+      continue;
+    }
     if (*p == '\0') return nullptr;
 
     // An element name; a "/" ends it only after its first byte, so end tags keep their "/".
@@ -113,7 +124,6 @@ const char* NextElement(const char* cursor, char* name) {
     name[length] = '\0';
     return p;
   }
-  return nullptr;
 }
 
 namespace {
@@ -128,10 +138,11 @@ const char* FirstAttributePosition(const char* cursor) {
 }
 
 // Reads the attribute at *at into name and value and moves *at past it. 0 when the tag has no
-// further attribute (name and value are then empty).
+// further attribute (name and value are then empty). name or value may be nullptr: that part is
+// then only passed over, and *at moves just as far.
 int ReadNextAttribute(const char** at, char* name, char* value) {
-  name[0] = '\0';
-  value[0] = '\0';
+  if (name != nullptr) name[0] = '\0';
+  if (value != nullptr) value[0] = '\0';
   const char* p = SkipBlanks(*at);
   if (*p == '\0' || *p == '>' || *p == '/') {  // the tag has no more attributes
     *at = p;
@@ -140,9 +151,9 @@ int ReadNextAttribute(const char** at, char* name, char* value) {
 
   size_t length = 0;
   for (; !EndsAttributeName(p); ++p) {
-    if (length < kAttributeLimit) name[length++] = *p;
+    if (name != nullptr && length < kAttributeLimit) name[length++] = *p;
   }
-  TrimTrailingBlanks(name, length);
+  if (name != nullptr) TrimTrailingBlanks(name, length);
 
   if (*p != '=') {  // no value; the position stays where the name ended
     *at = p;
@@ -169,16 +180,29 @@ int ReadNextAttribute(const char** at, char* name, char* value) {
                        : EndsUnquotedValue(p)) {
       break;
     }
-    if (length < kAttributeLimit) value[length++] = *p;
+    if (value != nullptr && length < kAttributeLimit) value[length++] = *p;
   }
   if (doubleQuoted) {
     if (const char* after = MatchDoubleQuote(p)) p = after;
   } else if (singleQuoted) {
     if (const char* after = MatchSingleQuote(p)) p = after;
   }
-  TrimTrailingBlanks(value, length);
+  if (value != nullptr) TrimTrailingBlanks(value, length);
   *at = p;
   return 1;
+}
+
+char LowerLetter(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// 1 when the two texts are equal ignoring the case of A to Z, as the case-insensitive text
+// comparison decides; most names differ in their first byte.
+bool NameEquals(const char* name, const char* wanted) {
+  for (;; ++name, ++wanted) {
+    if (LowerLetter(*name) != LowerLetter(*wanted)) return false;
+    if (*name == '\0') return true;
+  }
 }
 
 }  // namespace
@@ -197,18 +221,33 @@ int ReadAttribute(const char* cursor, int index, char* name, char* value) {
 // One pass over the tag: the attributes are met in the order that reading them by position
 // would give, and an empty name ends the lookup as it ends a read by position.
 int GetAttribute(const char* cursor, const char* wanted, char* value) {
-  value[0] = '\0';
+  const char* found = nullptr;
+  FindAttributes(cursor, &wanted, 1, &found);
+  return ReadFoundAttribute(found, value);
+}
+
+// Each attribute's name is compared with every wanted name not found yet; its value is only
+// passed over. The first attribute of a name wins.
+void FindAttributes(const char* cursor, const char* const* wanted, int count, const char** found) {
+  for (int i = 0; i < count; ++i) found[i] = nullptr;
   const char* p = FirstAttributePosition(cursor);
-  if (p == nullptr) return 0;
+  if (p == nullptr) return;
   char name[kAttributeSize];
-  char found[kAttributeSize];
-  for (;;) {
-    if (!ReadNextAttribute(&p, name, found) || name[0] == '\0') return 0;
-    if (platform::TextEqualNoCase(name, wanted)) {
-      size_t i = 0;
-      for (; found[i] != '\0'; ++i) value[i] = found[i];
-      value[i] = '\0';
-      return 1;
+  for (int missing = count; missing > 0;) {
+    const char* start = p;
+    if (!ReadNextAttribute(&p, name, nullptr) || name[0] == '\0') return;
+    for (int i = 0; i < count; ++i) {
+      if (found[i] == nullptr && NameEquals(name, wanted[i])) {
+        found[i] = start;
+        --missing;
+      }
     }
   }
+}
+
+int ReadFoundAttribute(const char* found, char* value) {
+  value[0] = '\0';
+  if (found == nullptr) return 0;
+  ReadNextAttribute(&found, nullptr, value);
+  return 1;
 }
