@@ -88,10 +88,134 @@ void BuildLocationText(const char* mccMnc, char* out) {
            digit(5), digit(4));
 }
 
-void ReplaceWithNumber(char* text, const char* token, uint32_t value) {
-  char number[kNumberTextSize];
-  snprintf(number, sizeof number, "%u", value);
-  ReplaceAll(text, token, number, kPlaceholderTextSize);
+// The placeholders in the order of their steps: the settings, the request values, then the
+// computed values, whose steps are made only when the placeholder occurs exactly as written.
+constexpr int kSettingSteps = 12;
+constexpr int kSlotSteps = 11;
+constexpr int kAnyFormSteps = kSettingSteps + kSlotSteps;  // ReplaceAll's three forms count
+constexpr const char* kSteps[] = {
+    "@@Config-Origin-Host@@",
+    "@@Config-Origin-Realm@@",
+    "@@Config-Host-IP-Address@@",
+    "@@Config-Product-Name@@",
+    "@@Config-Destination-Realm@@",
+    "@@Config-Service-Context-Id@@",
+    "@@Config-Service-Identifier@@",
+    "@@Config-CC-Service-Specific-Units@@",
+    "@@Config-CC-Money@@",
+    "@@Config-Currency-Code@@",
+    "@@Config-Service-Provider-Id@@",
+    "@@Config-Subscription-Id-Location@@",
+    "@@Session-Id@@",
+    "@@TimeStamp@@",
+    "@@TimeZone@@",
+    "@@Sender@@",
+    "@@Sender-Address-Type@@",
+    "@@Recip@@",
+    "@@Recip-Address-Type@@",
+    "@@SGSNMCCMNC@@",
+    "@@SGSNADDRESS@@",
+    "@@MsgSize@@",
+    "@@VASPID@@",
+    "@@UserLocationInfo@@",
+    "@@Config-CC-Money-Value-Digits@@",
+    "@@Config-CC-Money-Exponent@@",
+    "@@ServerStartTime@@",
+    "@@RequestCounter@@",
+};
+constexpr int kStepCount = static_cast<int>(sizeof kSteps / sizeof kSteps[0]);
+static_assert(kStepCount == kAnyFormSteps + 5 && kStepCount <= 32);
+
+// The case rules of the text helpers: the letters A to Z only.
+constexpr char LowerLetter(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+constexpr char UpperLetter(char c) {
+  return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+// 1 when the text at p begins with token as written or, when anyForm, all in lower or all in
+// upper case: the forms ReplaceAll looks for. The text's NUL differs from every byte of a token.
+bool BeginsWithToken(const char* p, const char* token, bool anyForm) {
+  bool asPassed = true;
+  bool lower = anyForm;
+  bool upper = anyForm;
+  for (; *token != '\0'; ++p, ++token) {
+    char c = *p;
+    asPassed = asPassed && c == *token;
+    lower = lower && c == LowerLetter(*token);
+    upper = upper && c == UpperLetter(*token);
+    if (!asPassed && !lower && !upper) return false;
+  }
+  return true;
+}
+
+constexpr size_t kLongestStepToken = 40;
+
+// Quick sieves before the whole comparison. By the third byte of a place (after the two marks):
+// the steps whose placeholder can have it there in a form that step looks for. By the length
+// from a place to the end of the next two marks: the steps whose placeholder has that length.
+// A placeholder holds marks only at its two ends, so where it occurs, the next mark after its
+// first two begins its last two.
+struct StepSieve {
+  uint32_t byThird[256];
+  uint32_t byLength[kLongestStepToken + 1];
+};
+constexpr StepSieve MakeStepSieve() {
+  StepSieve sieve{};
+  for (int step = 0; step < kStepCount; ++step) {
+    const char* token = kSteps[step];
+    size_t length = 0;
+    while (token[length] != '\0') ++length;
+    uint32_t bit = 1u << step;
+    sieve.byLength[length] |= bit;
+    uint8_t third = static_cast<uint8_t>(token[2]);
+    sieve.byThird[third] |= bit;
+    if (step < kAnyFormSteps) {
+      sieve.byThird[static_cast<uint8_t>(LowerLetter(token[2]))] |= bit;
+      sieve.byThird[static_cast<uint8_t>(UpperLetter(token[2]))] |= bit;
+    }
+  }
+  return sieve;
+}
+constexpr StepSieve kStepSieve = MakeStepSieve();
+
+// The shape the sieves rely on: two marks at each end and none between.
+constexpr bool StepTokensAreFramed() {
+  for (const char* token : kSteps) {
+    size_t length = 0;
+    while (token[length] != '\0') ++length;
+    if (length < 5 || length > kLongestStepToken) return false;
+    for (size_t i = 0; i < length; ++i) {
+      bool end = i < 2 || i + 2 >= length;
+      if ((token[i] == kPlaceholderMark) != end) return false;
+    }
+  }
+  return true;
+}
+static_assert(StepTokensAreFramed());
+
+// Bit s for each step s from first on whose placeholder occurs in text in a form that step
+// looks for. Every form begins with two marks, so only the places of two marks are tried.
+uint32_t OccurringSteps(const char* text, int first) {
+  const uint32_t wanted = first >= kStepCount ? 0u : ~((1u << first) - 1u);
+  uint32_t steps = 0;
+  for (const char* p = strchr(text, kPlaceholderMark); p != nullptr;
+       p = strchr(p + 1, kPlaceholderMark)) {
+    if (p[1] != kPlaceholderMark) continue;
+    uint32_t candidates = kStepSieve.byThird[static_cast<uint8_t>(p[2])] & wanted & ~steps;
+    if (candidates == 0) continue;
+    const char* close = strchr(p + 2, kPlaceholderMark);
+    if (close == nullptr || close[1] != kPlaceholderMark) continue;
+    size_t length = static_cast<size_t>(close - p) + 2;
+    if (length > kLongestStepToken) continue;
+    candidates &= kStepSieve.byLength[length];
+    for (; candidates != 0; candidates &= candidates - 1) {
+      int step = __builtin_ctz(candidates);
+      if (BeginsWithToken(p, kSteps[step], step < kAnyFormSteps)) steps |= 1u << step;
+    }
+  }
+  return steps;
 }
 
 }  // namespace
@@ -169,78 +293,72 @@ void SubstitutePlaceholders(char* text, const RequestValues* values) {
   // whole, and only the cut to the area that the first replacement step would make is made.
   constexpr size_t area = static_cast<size_t>(kPlaceholderTextSize);
   size_t length = strnlen(text, area);
-  if (!HoldsMarkPair(text, length)) {
-    if (length == area) text[length - 1] = '\0';
-    return;
+  if (length == area) text[length - 1] = '\0';
+  if (!HoldsMarkPair(text, length)) return;
+
+  // A step whose placeholder does not occur would change nothing: only the steps found in the
+  // text are made, and after each of them the text is searched again, since a replacement can
+  // bring in placeholders of later steps or join the text around it into one.
+  uint32_t occurring = OccurringSteps(text, 0);
+  int step = 0;
+  auto replace = [&](const char* replacement) {
+    ReplaceAll(text, kSteps[step], replacement, kPlaceholderTextSize);
+    occurring = OccurringSteps(text, step + 1);
+  };
+  auto occurs = [&] { return (occurring >> step & 1u) != 0; };
+
+  const char* const settings[kSettingSteps] = {
+      Settings.OriginHost,        Settings.OriginRealm,
+      Settings.HostIPAddress,     Settings.ProductName,
+      Settings.DestinationRealm,  Settings.ServiceContextId,
+      Settings.ServiceIdentifier, Settings.CCServiceSpecificUnits,
+      Settings.CCMoney,           Settings.CurrencyCode,
+      Settings.ServiceProviderId, Settings.SubscriptionIdLocation,
+  };
+  for (const char* setting : settings) {
+    if (occurs()) replace(setting);
+    ++step;
   }
 
-  struct SettingStep {
-    const char* token;
-    const char* setting;
+  ByteBuffer* RequestValues::*const slots[kSlotSteps] = {
+      &RequestValues::sessionId,
+      &RequestValues::timeStamp,
+      &RequestValues::timeZone,
+      &RequestValues::sender,
+      &RequestValues::senderAddressType,
+      &RequestValues::recip,
+      &RequestValues::recipAddressType,
+      &RequestValues::sgsnMccMnc,
+      &RequestValues::sgsnAddress,
+      &RequestValues::msgSize,
+      &RequestValues::vaspId,
   };
-  const SettingStep settingSteps[] = {
-      {"@@Config-Origin-Host@@", Settings.OriginHost},
-      {"@@Config-Origin-Realm@@", Settings.OriginRealm},
-      {"@@Config-Host-IP-Address@@", Settings.HostIPAddress},
-      {"@@Config-Product-Name@@", Settings.ProductName},
-      {"@@Config-Destination-Realm@@", Settings.DestinationRealm},
-      {"@@Config-Service-Context-Id@@", Settings.ServiceContextId},
-      {"@@Config-Service-Identifier@@", Settings.ServiceIdentifier},
-      {"@@Config-CC-Service-Specific-Units@@", Settings.CCServiceSpecificUnits},
-      {"@@Config-CC-Money@@", Settings.CCMoney},
-      {"@@Config-Currency-Code@@", Settings.CurrencyCode},
-      {"@@Config-Service-Provider-Id@@", Settings.ServiceProviderId},
-      {"@@Config-Subscription-Id-Location@@", Settings.SubscriptionIdLocation},
-  };
-  for (const SettingStep& step : settingSteps) {
-    ReplaceAll(text, step.token, step.setting, kPlaceholderTextSize);
+  for (ByteBuffer* RequestValues::*slot : slots) {
+    if (occurs()) replace(values != nullptr ? SlotText(values->*slot) : "");
+    ++step;
   }
 
-  struct SlotStep {
-    const char* token;
-    ByteBuffer* RequestValues::*slot;
+  // The computed values: each only when its placeholder occurs exactly as written.
+  char number[kNumberTextSize];
+  auto replaceNumber = [&](uint32_t value) {
+    snprintf(number, sizeof number, "%u", value);
+    replace(number);
   };
-  const SlotStep slotSteps[] = {
-      {"@@Session-Id@@", &RequestValues::sessionId},
-      {"@@TimeStamp@@", &RequestValues::timeStamp},
-      {"@@TimeZone@@", &RequestValues::timeZone},
-      {"@@Sender@@", &RequestValues::sender},
-      {"@@Sender-Address-Type@@", &RequestValues::senderAddressType},
-      {"@@Recip@@", &RequestValues::recip},
-      {"@@Recip-Address-Type@@", &RequestValues::recipAddressType},
-      {"@@SGSNMCCMNC@@", &RequestValues::sgsnMccMnc},
-      {"@@SGSNADDRESS@@", &RequestValues::sgsnAddress},
-      {"@@MsgSize@@", &RequestValues::msgSize},
-      {"@@VASPID@@", &RequestValues::vaspId},
-  };
-  for (const SlotStep& step : slotSteps) {
-    const char* slot = values != nullptr ? SlotText(values->*step.slot) : "";
-    ReplaceAll(text, step.token, slot, kPlaceholderTextSize);
-  }
-
-  // The computed values: each only when its placeholder occurs exactly as written here.
-  constexpr char kLocationToken[] = "@@UserLocationInfo@@";
-  if (strstr(text, kLocationToken) != nullptr) {
+  if (occurs()) {  // @@UserLocationInfo@@
     char location[kLocationTextSize] = "";
     const char* mccMnc = values != nullptr ? SlotText(values->sgsnMccMnc) : "";
     if (mccMnc[0] != '\0') BuildLocationText(mccMnc, location);
-    ReplaceAll(text, kLocationToken, location, kPlaceholderTextSize);
+    replace(location);
   }
-  constexpr char kValueDigitsToken[] = "@@Config-CC-Money-Value-Digits@@";
-  if (strstr(text, kValueDigitsToken) != nullptr) {
-    ReplaceWithNumber(text, kValueDigitsToken, static_cast<uint32_t>(Settings.CCMoneyValueDigits));
-  }
-  constexpr char kExponentToken[] = "@@Config-CC-Money-Exponent@@";
-  if (strstr(text, kExponentToken) != nullptr) {
-    ReplaceWithNumber(text, kExponentToken, static_cast<uint32_t>(Settings.CCMoneyExponent));
-  }
-  constexpr char kStartTimeToken[] = "@@ServerStartTime@@";
-  if (strstr(text, kStartTimeToken) != nullptr) {
-    ReplaceWithNumber(text, kStartTimeToken, ServerStartTime);
-  }
-  constexpr char kCounterToken[] = "@@RequestCounter@@";
-  if (strstr(text, kCounterToken) != nullptr) {
+  ++step;
+  if (occurs()) replaceNumber(static_cast<uint32_t>(Settings.CCMoneyValueDigits));
+  ++step;
+  if (occurs()) replaceNumber(static_cast<uint32_t>(Settings.CCMoneyExponent));
+  ++step;
+  if (occurs()) replaceNumber(ServerStartTime);
+  ++step;
+  if (occurs()) {  // @@RequestCounter@@
     ++RequestCounter;
-    ReplaceWithNumber(text, kCounterToken, RequestCounter);
+    replaceNumber(RequestCounter);
   }
 }

@@ -16,6 +16,14 @@ uint8_t ByteAt(const char* p) {
   return static_cast<uint8_t>(*p);
 }
 
+// The case rules of the case-insensitive text comparison: the letters A to Z only.
+char LowerLetter(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+char UpperLetter(char c) {
+  return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
 // Every byte from 1 to 32 counts as a blank in the markup.
 bool IsBlank(const char* p) {
   return ByteAt(p) >= 1 && ByteAt(p) <= 32;
@@ -29,7 +37,7 @@ const char* SkipBlanks(const char* p) {
 // Compares byte by byte, so a text that ends early stops the comparison at its NUL.
 bool StartsWithNoCase(const char* p, const char* prefix) {
   for (; *prefix != '\0'; ++p, ++prefix) {
-    if (platform::AsciiUpper(*p) != platform::AsciiUpper(*prefix)) return false;
+    if (UpperLetter(*p) != UpperLetter(*prefix)) return false;
   }
   return true;
 }
@@ -190,10 +198,6 @@ int ReadNextAttribute(const char** at, char* name, char* value) {
   if (value != nullptr) TrimTrailingBlanks(value, length);
   *at = p;
   return 1;
-}
-
-char LowerLetter(char c) {
-  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
 // 1 when the two texts are equal ignoring the case of A to Z, as the case-insensitive text

@@ -564,6 +564,15 @@ TEST(SubstitutePlaceholdersMatchesEarlierCode, ValuesOfTemplatesAndGeneratedValu
     std::string generated = RandomValue(random);
     values.push_back(random() % 4 == 0 ? Mutated(random, generated) : generated);
   }
+  // Replacements that join the text around them into a placeholder of a later step (with the
+  // settings of one kind below empty), of an earlier step, or of a computed value in another case.
+  for (const char* joined :
+       {"@@Sen@@Config-Origin-Host@@der@@", "@@Config-Origin-@@MsgSize@@Host@@",
+        "@@Request@@Config-CC-Money@@Counter@@", "@@MSGSIZE@@@@msgsize@@", "@@@Sender@@@@@RECIP@@@",
+        "@@requestcounter@@@@RequestCounter@@", "@@Recip@@Session-Id@@",
+        "@@Time@@VASPID@@Stamp@@"}) {
+    for (int i = 0; i < 8; ++i) values.push_back(joined);  // under several kinds of settings
+  }
   // Texts that fill the whole area, unterminated in it, with a token across the cut.
   std::string full(kPlaceholderTextSize - 10, 'f');
   values.push_back(full + "@@Sender@@");
