@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "app/settings.h"
+#include "charge/charge.h"
 #include "message/avp.h"
 #include "message/avp_builder.h"
 #include "message/byte_buffer.h"
@@ -24,10 +25,7 @@
 
 namespace {
 
-constexpr int32_t kIdentifierKey = -1;
 constexpr uint32_t kChargeMessageSize = 32768;
-constexpr uint32_t kSecondsFrom1900To1970 = 2208988800u;
-constexpr size_t kSlotTextSize = 256;
 
 void SetText(char* field, const char* text) {
   snprintf(field, kSettingTextSize, "%s", text);
@@ -69,58 +67,6 @@ void PrepareSettings(bool everything) {
   RequestCounter = 0;
 }
 
-void FillSlot(ByteBuffer** slot, const char* text) {
-  BufferAppendText(slot, text);
-}
-
-void FillNumberSlot(ByteBuffer** slot, uint32_t value) {
-  char text[kSlotTextSize];
-  snprintf(text, sizeof text, "%u", value);
-  FillSlot(slot, text);
-}
-
-const char* WithoutLeadingPlus(const char* address) {
-  return address[0] == '+' ? address + 1 : address;
-}
-
-// The request values as the charge fills them (the same texts, clocks and formats).
-void FillValues(RequestValues* values) {
-  const SettingsRecord& s = Settings;
-  char text[kSlotTextSize];
-  snprintf(text, sizeof text, "%s;%u;%u", Settings.OriginHost, platform::CalendarSeconds(),
-           platform::TickCount());
-  FillSlot(&values->sessionId, text);
-  FillSlot(&values->sender, WithoutLeadingPlus(s.SenderAddress));
-  FillSlot(&values->recip, WithoutLeadingPlus(s.RecipAddress));
-  FillSlot(&values->sgsnMccMnc, s.SGSNMCCMNC);
-  FillSlot(&values->sgsnAddress, s.SGSNAddress);
-  FillSlot(&values->vaspId, s.VASPID);
-  FillNumberSlot(&values->timeStamp, platform::CalendarSeconds() + kSecondsFrom1900To1970);
-  int32_t quarters = -platform::TimeZoneBiasMinutes() / 15;
-  snprintf(text, sizeof text, "%02X%02X",
-           static_cast<unsigned>(quarters < 0 ? -quarters : quarters), 0u);
-  FillSlot(&values->timeZone, text);
-  FillNumberSlot(&values->msgSize, kChargeMessageSize);
-  FillNumberSlot(&values->senderAddressType, strchr(s.SenderAddress, '@') == nullptr ? 1u : 0u);
-  FillNumberSlot(&values->recipAddressType, strchr(s.RecipAddress, '@') == nullptr ? 1u : 0u);
-}
-
-void FreeValues(RequestValues* values) {
-  ByteBuffer** slots[] = {&values->sessionId,
-                          &values->timeStamp,
-                          &values->sender,
-                          &values->recip,
-                          &values->timeZone,
-                          &values->sgsnMccMnc,
-                          &values->sgsnAddress,
-                          &values->senderAddressType,
-                          &values->recipAddressType,
-                          &values->msgSize,
-                          &values->vaspId};
-  for (ByteBuffer** slot : slots) BufferRelease(slot);
-  MemFree(values);
-}
-
 // One charge's requests, built as the charge builds them; each finished message goes to sent
 // (which may keep a copy) and is released. The number of requests built.
 template <typename Sent>
@@ -128,41 +74,22 @@ int BuildChargeRequests(Sent sent) {
   auto* values = static_cast<RequestValues*>(MemAlloc(sizeof(RequestValues)));
   if (values == nullptr) return 0;
   static char resultCodeOk[kAttributeSize];
-  static char attribute[kAttributeSize];
-  FillValues(values);
+  const SettingsRecord& s = Settings;
+  FillRequestValues(values, s.SenderAddress, s.RecipAddress, kChargeMessageSize, s.SGSNMCCMNC,
+                    s.SGSNAddress, s.VASPID);
 
   int built = 0;
   const char* cursor = GetCreditControlTemplate();
-  char name[kElementNameSize];
-  while (cursor != nullptr) {
-    cursor = NextElement(cursor, name);
-    if (cursor == nullptr) break;
-    if (!platform::TextEqualNoCase(name, "diameter")) continue;
-
-    GetAttribute(cursor, "command-code", attribute);
-    uint32_t commandCode = ReadDecimal32(attribute);
-    if (commandCode == 0) commandCode = kCommandCreditControl;
-    uint32_t applicationId = kApplicationCreditControl;
-    if (GetAttribute(cursor, "application-id", attribute) && attribute[0] != '\0') {
-      applicationId = ReadDecimal32(attribute);
-    }
-    GetAttribute(cursor, "result-code-ok", resultCodeOk);
-
-    ByteBuffer* body = nullptr;
-    BuildAvps(&cursor, &body, values);
-    uint32_t hopByHop = 0;
-    uint32_t endToEnd = 0;
-    NextIdentifiers(kIdentifierKey, 1, &hopByHop, &endToEnd);
-    ByteBuffer* message = nullptr;
-    AppendMessageHeader(&message, commandCode, applicationId, hopByHop, endToEnd, body);
+  uint32_t hopByHop = 0;
+  ByteBuffer* message = nullptr;
+  while (BuildNextChargeRequest(&cursor, values, resultCodeOk, &hopByHop, &message)) {
     if (message != nullptr) {
       sent(message);
       ++built;
     }
-    BufferRelease(&body);
     BufferRelease(&message);
   }
-  FreeValues(values);
+  FreeRequestValues(values);
   return built;
 }
 

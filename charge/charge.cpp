@@ -57,6 +57,8 @@ uint8_t TimeZoneOctet(int32_t biasMinutes) {
   return behind ? static_cast<uint8_t>(octet | kTimeZoneBehindUtc) : octet;
 }
 
+}  // namespace
+
 void FillRequestValues(RequestValues* values, const char* sender, const char* recip,
                        uint32_t messageSize, const char* sgsnMccMnc, const char* sgsnAddress,
                        const char* vaspId) {
@@ -77,8 +79,6 @@ void FillRequestValues(RequestValues* values, const char* sender, const char* re
   FillNumberSlot(&values->recipAddressType, strchr(recip, '@') == nullptr ? 1u : 0u);
 }
 
-}  // namespace
-
 void FreeRequestValues(RequestValues* values) {
   if (values == nullptr) return;
   ByteBuffer** slots[] = {&values->sessionId,
@@ -96,49 +96,58 @@ void FreeRequestValues(RequestValues* values) {
   MemFree(values);
 }
 
+int BuildNextChargeRequest(const char** cursor, RequestValues* values, char* resultCodeOk,
+                           uint32_t* hopByHop, ByteBuffer** message) {
+  static char attribute[kAttributeSize];
+  char name[kElementNameSize];
+  while (*cursor != nullptr) {
+    *cursor = NextElement(*cursor, name);
+    if (*cursor == nullptr) break;
+    if (!platform::TextEqualNoCase(name, "diameter")) continue;
+
+    GetAttribute(*cursor, "command-code", attribute);
+    uint32_t commandCode = ReadDecimal32(attribute);
+    if (commandCode == 0) commandCode = kCommandCreditControl;
+    uint32_t applicationId = kApplicationCreditControl;
+    if (GetAttribute(*cursor, "application-id", attribute) && attribute[0] != '\0') {
+      applicationId = ReadDecimal32(attribute);
+    }
+    GetAttribute(*cursor, "result-code-ok", resultCodeOk);
+    if (resultCodeOk[0] == '\0') {
+      snprintf(resultCodeOk, kAttributeSize, "%s", kDefaultResultCodeOk);
+    }
+
+    ByteBuffer* body = nullptr;
+    BuildAvps(cursor, &body, values);
+    uint32_t endToEnd = 0;
+    NextIdentifiers(kIdentifierKey, 1, hopByHop, &endToEnd);
+    *message = nullptr;
+    AppendMessageHeader(message, commandCode, applicationId, *hopByHop, endToEnd, body);
+    BufferRelease(&body);
+    return 1;
+  }
+  return 0;
+}
+
 int SendCharge(const char* sender, const char* recip, uint32_t messageSize, const char* sgsnMccMnc,
                const char* sgsnAddress, const char* vaspId, uint32_t timeoutSeconds) {
   auto* values = static_cast<RequestValues*>(MemAlloc(sizeof(RequestValues)));
   if (values == nullptr) return 0;
   static char resultCodeOk[kAttributeSize];
-  static char attribute[kAttributeSize];
   static ReceiveBuffer answer;
   snprintf(resultCodeOk, sizeof resultCodeOk, "%s", kDefaultResultCodeOk);
   FillRequestValues(values, sender, recip, messageSize, sgsnMccMnc, sgsnAddress, vaspId);
 
   uint32_t recorded = kNoResultCode;
   const char* cursor = GetCreditControlTemplate();
-  char name[kElementNameSize];
-  while (cursor != nullptr) {
-    cursor = NextElement(cursor, name);
-    if (cursor == nullptr) break;
-    if (!platform::TextEqualNoCase(name, "diameter")) continue;
-
-    GetAttribute(cursor, "command-code", attribute);
-    uint32_t commandCode = ReadDecimal32(attribute);
-    if (commandCode == 0) commandCode = kCommandCreditControl;
-    uint32_t applicationId = kApplicationCreditControl;
-    if (GetAttribute(cursor, "application-id", attribute) && attribute[0] != '\0') {
-      applicationId = ReadDecimal32(attribute);
-    }
-    GetAttribute(cursor, "result-code-ok", resultCodeOk);
-    if (resultCodeOk[0] == '\0') {
-      snprintf(resultCodeOk, sizeof resultCodeOk, "%s", kDefaultResultCodeOk);
-    }
-
-    ByteBuffer* body = nullptr;
-    BuildAvps(&cursor, &body, values);
-    uint32_t hopByHop = 0;
-    uint32_t endToEnd = 0;
-    NextIdentifiers(kIdentifierKey, 1, &hopByHop, &endToEnd);
-    ByteBuffer* message = nullptr;
-    AppendMessageHeader(&message, commandCode, applicationId, hopByHop, endToEnd, body);
+  uint32_t hopByHop = 0;
+  ByteBuffer* message = nullptr;
+  while (BuildNextChargeRequest(&cursor, values, resultCodeOk, &hopByHop, &message)) {
     platform::Socket s = PeerState.PeerSocket.load();
     if (message != nullptr) {
       platform::SocketSend(s, message->bytes, message->length);
       TracePacket(1, s, static_cast<int32_t>(message->length), message->bytes);
     }
-    BufferRelease(&body);
     BufferRelease(&message);
 
     recorded = kNoResultCode;

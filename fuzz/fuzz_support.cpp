@@ -79,23 +79,6 @@ RequestValues* MakeFuzzRequestValues() {
   return values;
 }
 
-void FreeFuzzRequestValues(RequestValues* values) {
-  if (values == nullptr) return;
-  ByteBuffer** slots[] = {&values->sessionId,
-                          &values->timeStamp,
-                          &values->sender,
-                          &values->recip,
-                          &values->timeZone,
-                          &values->sgsnMccMnc,
-                          &values->sgsnAddress,
-                          &values->senderAddressType,
-                          &values->recipAddressType,
-                          &values->msgSize,
-                          &values->vaspId};
-  for (ByteBuffer** slot : slots) BufferRelease(slot);
-  MemFree(values);
-}
-
 const std::string& FuzzFolder() {
   if (folder.empty()) {
     // MM9_FUZZ_SCRATCH names the folder to work under, so that a run that ends in a crash

@@ -13,7 +13,6 @@ void QuietConsole();
 void FillFuzzSettings();
 // A request-values record with every slot filled, as the charge fills it.
 RequestValues* MakeFuzzRequestValues();
-void FreeFuzzRequestValues(RequestValues* values);
 // A private folder under MM9_FUZZ_SCRATCH when set, else on a memory file system (or in the
 // temporary folder).
 const std::string& FuzzFolder();
