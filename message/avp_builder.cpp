@@ -174,31 +174,31 @@ const char* BuildAvps(const char** cursor, ByteBuffer** output, const RequestVal
     }
     if (!platform::TextEqualNoCase(work->name, "avp")) continue;
 
-    // The tag is read once; each value is then read from where its attribute begins.
-    const char* found[kAttributeCount];
+    // The tag is read once for all the attributes.
+    FoundAttribute found[kAttributeCount];
     FindAttributes(at, kAttributeNames, kAttributeCount, found);
-    ReadFoundAttribute(found[kType], work->attribute);
+    ReadFoundAttribute(&found[kType], work->attribute);
     AvpType type = TypeOf(work->attribute);
     if (skippedOpen > 0) {
-      ReadFoundAttribute(found[kValue], work->value);
+      ReadFoundAttribute(&found[kValue], work->value);
       SubstitutePlaceholders(work->value, values);
       if (type == AvpType::kGrouped) ++skippedOpen;
       continue;
     }
 
-    ReadFoundAttribute(found[kCode], work->attribute);
+    ReadFoundAttribute(&found[kCode], work->attribute);
     uint32_t code = ReadDecimal32(work->attribute);
-    ReadFoundAttribute(found[kVendor], work->attribute);
+    ReadFoundAttribute(&found[kVendor], work->attribute);
     uint32_t vendor = ReadDecimal32(work->attribute);
-    ReadFoundAttribute(found[kMandatory], work->attribute);
+    ReadFoundAttribute(&found[kMandatory], work->attribute);
     int mandatory = IsTruthy(work->attribute);
-    ReadFoundAttribute(found[kOmitIfBlank], work->attribute);
+    ReadFoundAttribute(&found[kOmitIfBlank], work->attribute);
     int omitIfBlank = IsTruthy(work->attribute);
-    ReadFoundAttribute(found[kExtensionSet], work->attribute);
+    ReadFoundAttribute(&found[kExtensionSet], work->attribute);
     int leftOut = work->attribute[0] != '\0' &&
                   !ListsIntersect(work->attribute, Settings.SupportedExtensionSets);
 
-    ReadFoundAttribute(found[kValue], work->value);
+    ReadFoundAttribute(&found[kValue], work->value);
     SubstitutePlaceholders(work->value, values);
     if (omitIfBlank && work->value[0] == '\0') leftOut = 1;
 

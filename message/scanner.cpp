@@ -59,15 +59,26 @@ bool EndsAttributeName(const char* p) {
   return *p == '\0' || *p == '=' || *p == '>' || *p == '/';
 }
 
-bool EndsUnquotedValue(const char* p) {
-  return *p == '\0' || *p == '>' || *p == '/' || IsBlank(p) || MatchDoubleQuote(p) != nullptr ||
-         MatchSingleQuote(p) != nullptr;
-}
+enum class Run { kDoubleQuoted, kSingleQuoted, kUnquoted };
 
-// Drops the blanks at the end of a stored text of the given length.
-void TrimTrailingBlanks(char* text, size_t length) {
-  while (length > 0 && IsBlank(text + length - 1)) --length;
-  text[length] = '\0';
+// Where an attribute value of that kind that begins at p ends: at the end of the text, at a
+// quote of its own kind (double, single), or at ">", "/", a blank or a quote of either kind
+// (unquoted). A typographic quote begins with E2, which no other ending byte is.
+template <Run kind>
+const char* RunEnd(const char* p) {
+  for (;; ++p) {
+    uint8_t c = ByteAt(p);
+    if (c == 0xE2) {
+      if (kind != Run::kSingleQuoted && MatchTypographic(p, 0x9C, 0x9D) != nullptr) return p;
+      if (kind != Run::kDoubleQuoted && MatchTypographic(p, 0x98, 0x99) != nullptr) return p;
+    } else if (kind == Run::kDoubleQuoted) {
+      if (c == '"' || c == '\0') return p;
+    } else if (kind == Run::kSingleQuoted) {
+      if (c == '\'' || c == '\0') return p;
+    } else if (c <= 32 || c == '>' || c == '/' || c == '"' || c == '\'') {
+      return p;
+    }
+  }
 }
 
 }  // namespace
@@ -145,24 +156,43 @@ const char* FirstAttributePosition(const char* cursor) {
   return p;
 }
 
-// Reads the attribute at *at into name and value and moves *at past it. 0 when the tag has no
-// further attribute (name and value are then empty). name or value may be nullptr: that part is
-// then only passed over, and *at moves just as far.
-int ReadNextAttribute(const char** at, char* name, char* value) {
-  if (name != nullptr) name[0] = '\0';
-  if (value != nullptr) value[0] = '\0';
+// Where the parts of one attribute lie in the tag text.
+struct AttributeSpans {
+  const char* name;
+  const char* nameEnd;
+  const char* value;  // the value's bytes, without its quotes; empty without "="
+  const char* valueEnd;
+};
+
+// The length of the text that storing the run from begin to end keeps: its first
+// kAttributeLimit bytes, less their trailing blanks.
+size_t StoredLength(const char* begin, const char* end) {
+  size_t length = static_cast<size_t>(end - begin);
+  if (length > kAttributeLimit) length = kAttributeLimit;
+  while (length > 0 && IsBlank(begin + length - 1)) --length;
+  return length;
+}
+
+// Stores the run from begin to end as StoredLength keeps it, NUL-terminated.
+void StoreText(char* text, const char* begin, const char* end) {
+  size_t length = StoredLength(begin, end);
+  memcpy(text, begin, length);
+  text[length] = '\0';
+}
+
+// Finds the attribute at *at and moves *at past it. 0 when the tag has no further attribute.
+int ScanAttribute(const char** at, AttributeSpans* spans) {
   const char* p = SkipBlanks(*at);
   if (*p == '\0' || *p == '>' || *p == '/') {  // the tag has no more attributes
     *at = p;
     return 0;
   }
 
-  size_t length = 0;
-  for (; !EndsAttributeName(p); ++p) {
-    if (name != nullptr && length < kAttributeLimit) name[length++] = *p;
-  }
-  if (name != nullptr) TrimTrailingBlanks(name, length);
-
+  spans->name = p;
+  while (!EndsAttributeName(p)) ++p;
+  spans->nameEnd = p;
+  spans->value = p;
+  spans->valueEnd = p;
   if (*p != '=') {  // no value; the position stays where the name ended
     *at = p;
     return 1;
@@ -171,42 +201,44 @@ int ReadNextAttribute(const char** at, char* name, char* value) {
 
   // A double quote followed by a single quote reads as a double-quoted value that begins
   // with that single quote: it ends at the next double quote, as any double-quoted value.
-  bool doubleQuoted = false;
-  bool singleQuoted = false;
   if (const char* after = MatchDoubleQuote(p)) {
-    doubleQuoted = true;
-    p = after;
+    spans->value = after;
+    p = RunEnd<Run::kDoubleQuoted>(after);
+    spans->valueEnd = p;
+    if (const char* closed = MatchDoubleQuote(p)) p = closed;
   } else if (const char* after = MatchSingleQuote(p)) {
-    singleQuoted = true;
-    p = after;
+    spans->value = after;
+    p = RunEnd<Run::kSingleQuoted>(after);
+    spans->valueEnd = p;
+    if (const char* closed = MatchSingleQuote(p)) p = closed;
+  } else {
+    spans->value = p;
+    p = RunEnd<Run::kUnquoted>(p);
+    spans->valueEnd = p;
   }
-
-  length = 0;
-  for (; *p != '\0'; ++p) {
-    if (doubleQuoted   ? MatchDoubleQuote(p) != nullptr
-        : singleQuoted ? MatchSingleQuote(p) != nullptr
-                       : EndsUnquotedValue(p)) {
-      break;
-    }
-    if (value != nullptr && length < kAttributeLimit) value[length++] = *p;
-  }
-  if (doubleQuoted) {
-    if (const char* after = MatchDoubleQuote(p)) p = after;
-  } else if (singleQuoted) {
-    if (const char* after = MatchSingleQuote(p)) p = after;
-  }
-  if (value != nullptr) TrimTrailingBlanks(value, length);
   *at = p;
   return 1;
 }
 
-// 1 when the two texts are equal ignoring the case of A to Z, as the case-insensitive text
-// comparison decides; most names differ in their first byte.
-bool NameEquals(const char* name, const char* wanted) {
-  for (;; ++name, ++wanted) {
-    if (LowerLetter(*name) != LowerLetter(*wanted)) return false;
-    if (*name == '\0') return true;
+// Reads the attribute at *at into name and value and moves *at past it. 0 when the tag has no
+// further attribute (name and value are then empty).
+int ReadNextAttribute(const char** at, char* name, char* value) {
+  name[0] = '\0';
+  value[0] = '\0';
+  AttributeSpans spans;
+  if (!ScanAttribute(at, &spans)) return 0;
+  StoreText(name, spans.name, spans.nameEnd);
+  StoreText(value, spans.value, spans.valueEnd);
+  return 1;
+}
+
+// 1 when the name of length bytes equals the text wanted ignoring the case of A to Z, as the
+// case-insensitive text comparison decides; most names differ in their first byte.
+bool NameEquals(const char* name, size_t length, const char* wanted) {
+  for (size_t i = 0; i < length; ++i) {
+    if (wanted[i] == '\0' || LowerLetter(name[i]) != LowerLetter(wanted[i])) return false;
   }
+  return wanted[length] == '\0';
 }
 
 }  // namespace
@@ -225,33 +257,35 @@ int ReadAttribute(const char* cursor, int index, char* name, char* value) {
 // One pass over the tag: the attributes are met in the order that reading them by position
 // would give, and an empty name ends the lookup as it ends a read by position.
 int GetAttribute(const char* cursor, const char* wanted, char* value) {
-  const char* found = nullptr;
+  FoundAttribute found;
   FindAttributes(cursor, &wanted, 1, &found);
-  return ReadFoundAttribute(found, value);
+  return ReadFoundAttribute(&found, value);
 }
 
 // Each attribute's name is compared with every wanted name not found yet; its value is only
 // passed over. The first attribute of a name wins.
-void FindAttributes(const char* cursor, const char* const* wanted, int count, const char** found) {
-  for (int i = 0; i < count; ++i) found[i] = nullptr;
+void FindAttributes(const char* cursor, const char* const* wanted, int count,
+                    FoundAttribute* found) {
+  for (int i = 0; i < count; ++i) found[i] = FoundAttribute{nullptr, nullptr};
   const char* p = FirstAttributePosition(cursor);
   if (p == nullptr) return;
-  char name[kAttributeSize];
   for (int missing = count; missing > 0;) {
-    const char* start = p;
-    if (!ReadNextAttribute(&p, name, nullptr) || name[0] == '\0') return;
+    AttributeSpans spans;
+    if (!ScanAttribute(&p, &spans)) return;
+    size_t nameLength = StoredLength(spans.name, spans.nameEnd);
+    if (nameLength == 0) return;
     for (int i = 0; i < count; ++i) {
-      if (found[i] == nullptr && NameEquals(name, wanted[i])) {
-        found[i] = start;
+      if (found[i].value == nullptr && NameEquals(spans.name, nameLength, wanted[i])) {
+        found[i] = FoundAttribute{spans.value, spans.valueEnd};
         --missing;
       }
     }
   }
 }
 
-int ReadFoundAttribute(const char* found, char* value) {
+int ReadFoundAttribute(const FoundAttribute* found, char* value) {
   value[0] = '\0';
-  if (found == nullptr) return 0;
-  ReadNextAttribute(&found, nullptr, value);
+  if (found->value == nullptr) return 0;
+  StoreText(value, found->value, found->valueEnd);
   return 1;
 }

@@ -17,13 +17,19 @@ int GetAttribute(const char* cursor, const char* wanted, char* value);
 // The attribute in position index (from 1) of the tag at cursor; name and value each hold
 // kAttributeSize bytes. 1 when found.
 int ReadAttribute(const char* cursor, int index, char* name, char* value);
-// Several lookups of the tag at cursor in one reading of it: found[i] (of count) receives where
-// the attribute begins that GetAttribute would find for wanted[i], or nullptr when it would
-// find none.
-void FindAttributes(const char* cursor, const char* const* wanted, int count, const char** found);
-// The value of an attribute at a position that FindAttributes gave, as GetAttribute gives it;
-// the empty text and 0 for nullptr. value holds kAttributeSize bytes.
-int ReadFoundAttribute(const char* found, char* value);
+// Where a looked-up attribute's value lies in the tag text, without its quotes; value is nullptr
+// when the attribute was not found.
+struct FoundAttribute {
+  const char* value;
+  const char* valueEnd;
+};
+// Several lookups of the tag at cursor in one reading of it: found[i] (of count) tells where the
+// value lies that GetAttribute would give for wanted[i].
+void FindAttributes(const char* cursor, const char* const* wanted, int count,
+                    FoundAttribute* found);
+// The value of an attribute that FindAttributes found, as GetAttribute gives it: the empty text
+// and 0 when it was not found. value holds kAttributeSize bytes.
+int ReadFoundAttribute(const FoundAttribute* found, char* value);
 // The position just after a quote of that kind starting at p, or nullptr.
 const char* MatchDoubleQuote(const char* p);
 const char* MatchSingleQuote(const char* p);

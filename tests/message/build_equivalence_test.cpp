@@ -429,14 +429,14 @@ std::string CompareScan(const std::string& text, std::mt19937& random) {
     }
     // All the lookups of a tag at once, in any case of the names.
     const char* wanted[std::size(kAttributeNames)];
-    const char* found[std::size(kAttributeNames)];
+    FoundAttribute found[std::size(kAttributeNames)];
     std::vector<std::string> names;
     for (const char* each : kAttributeNames) names.push_back(RandomCase(random, each));
     for (size_t i = 0; i < names.size(); ++i) wanted[i] = names[i].c_str();
     FindAttributes(cursor, wanted, static_cast<int>(names.size()), found);
     for (size_t i = 0; i < names.size(); ++i) {
       int oldFound = ReferenceGetAttribute(cursor, wanted[i], oldValue);
-      int foundHere = ReadFoundAttribute(found[i], value);
+      int foundHere = ReadFoundAttribute(&found[i], value);
       if (foundHere != oldFound || strcmp(value, oldValue) != 0) {
         return "element " + std::to_string(element) + ", all attributes, " + names[i];
       }
@@ -502,10 +502,40 @@ std::string CompareFill(const std::string& value, const RequestValues* values) {
   return "";
 }
 
+// Tags at the limits of the markup: names and values cut at the attribute limit, blanks at the
+// cut, quote forms that never close or close with the other member of their kind, a text that
+// ends inside a typographic quote.
+std::vector<std::string> EdgeTexts() {
+  const std::string open = "<diameter><avp type='UTF8String' ";
+  return {
+      open + std::string(9000, 'n') + "='x' code='5' value='v'/></diameter>",
+      open + "code='" + std::string(8190, '1') + "   2'/></diameter>",
+      open + "value=\"" + std::string(8191, 'a') + "  b\" vendor='7'/></diameter>",
+      open + "value='" + std::string(8192, 'a') + " '/></diameter>",
+      open + "value=\"'abc\" code='1'/><avp type='UTF8String' value='x'/></diameter>",
+      open +
+          "value=\xE2\x80\x9C"
+          "abc\"\xE2\x80\x98 code=\xE2\x80\x99"
+          " 1'/></diameter>",
+      open + "value='abc code='5'/></diameter>",
+      open + "flag code='5' value='v'/></diameter>",
+      open + "='x' code='5' value='v'/></diameter>",
+      open + "value=a/b code='5'/></diameter>",
+      open + "VALUE = ' x ' Value='y' code='3'/></diameter>",
+      open + "value=\xE2\x80",
+      open +
+          "value=\"abc"
+          "\xE2",
+      "<diameter><avp type='grouped'><![CDATA[<avp type='UTF8String' "
+      "value='c'/>]]></avp></diameter>",
+  };
+}
+
 // The texts of a run: the corpus as it is, then mutated corpus texts and generated templates.
 std::vector<std::string> Texts(std::mt19937& random, const std::vector<std::string>& corpus,
                                int mutated, int generated) {
   std::vector<std::string> texts = corpus;
+  for (const std::string& text : EdgeTexts()) texts.push_back(text);
   for (int i = 0; i < mutated; ++i) {
     texts.push_back(Mutated(random, corpus[random() % corpus.size()]));
   }
