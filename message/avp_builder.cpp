@@ -17,6 +17,17 @@ constexpr size_t kOctetsLimit = kAttributeLimit / 2;  // decoded bytes of an Oct
 
 enum class AvpType { kNone, kGrouped, kUnsigned32, kUnsigned64, kText, kOctets, kAddress };
 
+// The case-insensitive text comparison, for the names of the dialect: the letters A to Z only.
+char LowerLetter(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+bool EqualNoCase(const char* a, const char* b) {
+  for (;; ++a, ++b) {
+    if (LowerLetter(*a) != LowerLetter(*b)) return false;
+    if (*a == '\0') return true;
+  }
+}
+
 AvpType TypeOf(const char* name) {
   struct TypeName {
     const char* name;
@@ -29,7 +40,7 @@ AvpType TypeOf(const char* name) {
       {"OctetString", AvpType::kOctets},   {"IPAddress", AvpType::kAddress},
   };
   for (const TypeName& entry : kTypeNames) {
-    if (platform::TextEqualNoCase(name, entry.name)) return entry.type;
+    if (EqualNoCase(name, entry.name)) return entry.type;
   }
   return AvpType::kNone;
 }
@@ -172,7 +183,7 @@ const char* BuildAvps(const char** cursor, ByteBuffer** output, const RequestVal
       }
       continue;
     }
-    if (!platform::TextEqualNoCase(work->name, "avp")) continue;
+    if (!EqualNoCase(work->name, "avp")) continue;
 
     // The tag is read once for all the attributes.
     FoundAttribute found[kAttributeCount];

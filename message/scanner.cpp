@@ -232,13 +232,13 @@ int ReadNextAttribute(const char** at, char* name, char* value) {
   return 1;
 }
 
-// 1 when the name of length bytes equals the text wanted ignoring the case of A to Z, as the
-// case-insensitive text comparison decides; most names differ in their first byte.
-bool NameEquals(const char* name, size_t length, const char* wanted) {
+// 1 when the name and the wanted text, both of length bytes, are equal ignoring the case of A to
+// Z, as the case-insensitive text comparison decides.
+bool NameEquals(const char* name, const char* wanted, size_t length) {
   for (size_t i = 0; i < length; ++i) {
-    if (wanted[i] == '\0' || LowerLetter(name[i]) != LowerLetter(wanted[i])) return false;
+    if (LowerLetter(name[i]) != LowerLetter(wanted[i])) return false;
   }
-  return wanted[length] == '\0';
+  return true;
 }
 
 }  // namespace
@@ -267,6 +267,9 @@ int GetAttribute(const char* cursor, const char* wanted, char* value) {
 void FindAttributes(const char* cursor, const char* const* wanted, int count,
                     FoundAttribute* found) {
   for (int i = 0; i < count; ++i) found[i] = FoundAttribute{nullptr, nullptr};
+  if (count > kMaxFoundAttributes) count = kMaxFoundAttributes;  // the rest stay not found
+  size_t wantedLength[kMaxFoundAttributes];
+  for (int i = 0; i < count; ++i) wantedLength[i] = strlen(wanted[i]);
   const char* p = FirstAttributePosition(cursor);
   if (p == nullptr) return;
   for (int missing = count; missing > 0;) {
@@ -275,7 +278,8 @@ void FindAttributes(const char* cursor, const char* const* wanted, int count,
     size_t nameLength = StoredLength(spans.name, spans.nameEnd);
     if (nameLength == 0) return;
     for (int i = 0; i < count; ++i) {
-      if (found[i].value == nullptr && NameEquals(spans.name, nameLength, wanted[i])) {
+      if (found[i].value == nullptr && wantedLength[i] == nameLength &&
+          NameEquals(spans.name, wanted[i], nameLength)) {
         found[i] = FoundAttribute{spans.value, spans.valueEnd};
         --missing;
       }

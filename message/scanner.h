@@ -23,8 +23,9 @@ struct FoundAttribute {
   const char* value;
   const char* valueEnd;
 };
-// Several lookups of the tag at cursor in one reading of it: found[i] (of count) tells where the
-// value lies that GetAttribute would give for wanted[i].
+// Several lookups of the tag at cursor in one reading of it: found[i] (of count, at most
+// kMaxFoundAttributes) tells where the value lies that GetAttribute would give for wanted[i].
+constexpr int kMaxFoundAttributes = 16;
 void FindAttributes(const char* cursor, const char* const* wanted, int count,
                     FoundAttribute* found);
 // The value of an attribute that FindAttributes found, as GetAttribute gives it: the empty text
