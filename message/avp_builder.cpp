@@ -67,6 +67,7 @@ struct BuildWork {
   char value[kAttributeSize];  // also the area SubstitutePlaceholders fills in place
   uint8_t octets[kOctetsLimit];
   GroupLevel levels[kMaxGroupDepth + 1];
+  AttributeNames wanted;  // kAttributeNames, prepared for the lookups
 };
 static_assert(kAttributeSize >= static_cast<size_t>(kPlaceholderTextSize));
 
@@ -165,6 +166,7 @@ const char* BuildAvps(const char** cursor, ByteBuffer** output, const RequestVal
     *cursor = nullptr;
     return nullptr;
   }
+  PrepareAttributeNames(&work->wanted, kAttributeNames, kAttributeCount);
   int depth = 0;             // open groups being built
   uint64_t skippedOpen = 0;  // open levels of a group being passed over
   const char* at = *cursor;
@@ -187,7 +189,7 @@ const char* BuildAvps(const char** cursor, ByteBuffer** output, const RequestVal
 
     // The tag is read once for all the attributes.
     FoundAttribute found[kAttributeCount];
-    FindAttributes(at, kAttributeNames, kAttributeCount, found);
+    FindAttributes(at, &work->wanted, found);
     ReadFoundAttribute(&found[kType], work->attribute);
     AvpType type = TypeOf(work->attribute);
     if (skippedOpen > 0) {

@@ -257,31 +257,48 @@ int ReadAttribute(const char* cursor, int index, char* name, char* value) {
 // One pass over the tag: the attributes are met in the order that reading them by position
 // would give, and an empty name ends the lookup as it ends a read by position.
 int GetAttribute(const char* cursor, const char* wanted, char* value) {
+  AttributeNames prepared;
+  PrepareAttributeNames(&prepared, &wanted, 1);
   FoundAttribute found;
-  FindAttributes(cursor, &wanted, 1, &found);
+  FindAttributes(cursor, &prepared, &found);
   return ReadFoundAttribute(&found, value);
 }
 
-// Each attribute's name is compared with every wanted name not found yet; its value is only
-// passed over. The first attribute of a name wins.
-void FindAttributes(const char* cursor, const char* const* wanted, int count,
-                    FoundAttribute* found) {
-  for (int i = 0; i < count; ++i) found[i] = FoundAttribute{nullptr, nullptr};
-  if (count > kMaxFoundAttributes) count = kMaxFoundAttributes;  // the rest stay not found
-  size_t wantedLength[kMaxFoundAttributes];
-  for (int i = 0; i < count; ++i) wantedLength[i] = strlen(wanted[i]);
+void PrepareAttributeNames(AttributeNames* prepared, const char* const* names, int count) {
+  prepared->names = names;
+  prepared->count = count;
+  for (uint32_t& bits : prepared->byLength) bits = 0;
+  int looked = count < kMaxFoundAttributes ? count : kMaxFoundAttributes;
+  for (int i = 0; i < looked; ++i) {
+    prepared->lengths[i] = strlen(names[i]);
+    size_t key =
+        prepared->lengths[i] < kNameLengthKeys ? prepared->lengths[i] : kNameLengthKeys - 1;
+    prepared->byLength[key] |= 1u << i;
+  }
+}
+
+// Each attribute's name is compared with the wanted names of its length not found yet; its value
+// is only passed over. The first attribute of a name wins.
+void FindAttributes(const char* cursor, const AttributeNames* wanted, FoundAttribute* found) {
+  for (int i = 0; i < wanted->count; ++i) found[i] = FoundAttribute{nullptr, nullptr};
   const char* p = FirstAttributePosition(cursor);
   if (p == nullptr) return;
-  for (int missing = count; missing > 0;) {
+  uint32_t all = 0;
+  for (uint32_t bits : wanted->byLength) all |= bits;
+  uint32_t foundBits = 0;
+  while (foundBits != all) {
     AttributeSpans spans;
     if (!ScanAttribute(&p, &spans)) return;
     size_t nameLength = StoredLength(spans.name, spans.nameEnd);
     if (nameLength == 0) return;
-    for (int i = 0; i < count; ++i) {
-      if (found[i].value == nullptr && wantedLength[i] == nameLength &&
-          NameEquals(spans.name, wanted[i], nameLength)) {
+    size_t key = nameLength < kNameLengthKeys ? nameLength : kNameLengthKeys - 1;
+    for (uint32_t candidates = wanted->byLength[key] & ~foundBits; candidates != 0;
+         candidates &= candidates - 1) {
+      int i = __builtin_ctz(candidates);
+      if (wanted->lengths[i] == nameLength &&
+          NameEquals(spans.name, wanted->names[i], nameLength)) {
         found[i] = FoundAttribute{spans.value, spans.valueEnd};
-        --missing;
+        foundBits |= 1u << i;
       }
     }
   }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 constexpr size_t kElementNameLimit = 100;  // bytes of an element name that are kept
 constexpr size_t kElementNameSize = kElementNameLimit + 1;
@@ -23,11 +24,21 @@ struct FoundAttribute {
   const char* value;
   const char* valueEnd;
 };
-// Several lookups of the tag at cursor in one reading of it: found[i] (of count, at most
-// kMaxFoundAttributes) tells where the value lies that GetAttribute would give for wanted[i].
+// The names that FindAttributes looks for, prepared once for any number of tags: at most
+// kMaxFoundAttributes names (any further ones are never found), with their lengths and, for
+// each name length (the last entry for that length or more), the bit i of every names[i] of it.
 constexpr int kMaxFoundAttributes = 16;
-void FindAttributes(const char* cursor, const char* const* wanted, int count,
-                    FoundAttribute* found);
+constexpr size_t kNameLengthKeys = 32;
+struct AttributeNames {
+  const char* const* names;
+  int count;
+  size_t lengths[kMaxFoundAttributes];
+  uint32_t byLength[kNameLengthKeys];
+};
+void PrepareAttributeNames(AttributeNames* prepared, const char* const* names, int count);
+// Several lookups of the tag at cursor in one reading of it: found[i] (one for each of the count
+// names prepared) tells where the value lies that GetAttribute would give for names[i].
+void FindAttributes(const char* cursor, const AttributeNames* wanted, FoundAttribute* found);
 // The value of an attribute that FindAttributes found, as GetAttribute gives it: the empty text
 // and 0 when it was not found. value holds kAttributeSize bytes.
 int ReadFoundAttribute(const FoundAttribute* found, char* value);

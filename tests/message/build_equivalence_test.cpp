@@ -229,9 +229,18 @@ std::string QuoteValue(std::mt19937& random, const std::string& value) {
   }
 }
 
-const char* const kAttributeNames[] = {
-    "type",  "code", "vendor",       "mandatory",           "omitifblank",
-    "value", "name", "extensionset", "multiplereciprepeat", "other"};
+const char* const kAttributeNames[] = {"type",
+                                       "code",
+                                       "vendor",
+                                       "mandatory",
+                                       "omitifblank",
+                                       "value",
+                                       "name",
+                                       "extensionset",
+                                       "multiplereciprepeat",
+                                       "other",
+                                       "an-attribute-name-of-more-than-thirty-two-bytes",
+                                       "an-attribute-name-of-more-than-thirty-two-bytez"};
 const char* const kTypeNames[] = {"grouped",    "unsigned32", "integer32",   "unsigned64",
                                   "integer64",  "UTF8String", "OctetString", "IPAddress",
                                   "utf8string", "Grouped",    "bogus",       ""};
@@ -433,7 +442,9 @@ std::string CompareScan(const std::string& text, std::mt19937& random) {
     std::vector<std::string> names;
     for (const char* each : kAttributeNames) names.push_back(RandomCase(random, each));
     for (size_t i = 0; i < names.size(); ++i) wanted[i] = names[i].c_str();
-    FindAttributes(cursor, wanted, static_cast<int>(names.size()), found);
+    AttributeNames prepared;
+    PrepareAttributeNames(&prepared, wanted, static_cast<int>(names.size()));
+    FindAttributes(cursor, &prepared, found);
     for (size_t i = 0; i < names.size(); ++i) {
       int oldFound = ReferenceGetAttribute(cursor, wanted[i], oldValue);
       int foundHere = ReadFoundAttribute(&found[i], value);
