@@ -58,8 +58,13 @@ void LocalTime(LocalTimeOfDay* out) {
 int32_t TimeZoneBiasMinutes() {
   BiasFn fn = biasOverride.load();
   if (fn != nullptr) return fn();
-  tzset();
-  return static_cast<int32_t>(timezone / 60);  // seconds west of UTC, standard time
+  // The zone is read from the system once per process (tzset looks at the zone file each time
+  // it is called); a run charges once, so every charge sees the zone the program started with.
+  static const int32_t bias = [] {
+    tzset();
+    return static_cast<int32_t>(timezone / 60);  // seconds west of UTC, standard time
+  }();
+  return bias;
 }
 
 void SetMillisecondTimerForTests(Clock32Fn fn) {
