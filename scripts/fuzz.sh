@@ -5,13 +5,13 @@
 # sanitizer report or slow input fails the script; the input that did it is kept in
 # build-fuzz/artifacts.
 #
-#   scripts/fuzz.sh                 every target, FUZZ_SECONDS (default 25) seconds each
+#   scripts/fuzz.sh                 every target, FUZZ_SECONDS (default 20) seconds each
 #   scripts/fuzz.sh fuzz_receiver   only the targets named
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/install-deps.sh
-seconds=${FUZZ_SECONDS:-25}
+seconds=${FUZZ_SECONDS:-20}
 build=build-fuzz
 
 cmake -S . -B "$build" -DCMAKE_C_COMPILER=clang-14 -DCMAKE_CXX_COMPILER=clang++-14 -DMM9_FUZZ=ON \
