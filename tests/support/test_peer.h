@@ -136,7 +136,7 @@ class TestPeer {
 
   // Script steps, given before Start. The first connection is accepted before the first step.
   TestPeer& Read(uint32_t timeoutMs = kTestPeerStepMs);  // one whole message
-  TestPeer& Answer(const AnswerSpec& wanted = {});         // answers the last message read
+  TestPeer& Answer(const AnswerSpec& wanted = {});       // answers the last message read
   TestPeer& AnswerResult(uint32_t resultCode);
   TestPeer& Send(const Bytes& bytes);  // raw bytes with one send
   TestPeer& SendWatchdogRequest(uint32_t hopByHop, uint32_t endToEnd);
