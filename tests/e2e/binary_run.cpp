@@ -1,9 +1,6 @@
 #include "binary_run.h"
 
 #include <algorithm>
-#include <filesystem>
-
-namespace fs = std::filesystem;
 
 std::string RunSettingsText(uint16_t port) {
   return "[MM9Diameter]\r\n"
@@ -28,14 +25,7 @@ std::string RunSettingsText(uint16_t port) {
 }
 
 ProgramFolder::ProgramFolder(uint16_t port) {
-  program = dir.File(kProgramName);
-  settings = program + ".INI";
-  log = program + ".LOG";
-  fs::copy_file(MM9CHARGE_EXE, program);
-  for (const char* name : {kCapabilitiesTemplate, kCreditControlTemplate}) {
-    fs::copy_file(std::string(MM9_SOURCE_DIR "/templates/") + name, dir.File(name));
-  }
-  WriteWholeFile(settings, RunSettingsText(port));
+  WriteIni(RunSettingsText(port));
 }
 
 std::string EnterAnswers() {
@@ -44,11 +34,7 @@ std::string EnterAnswers() {
 
 ProcessResult RunProgram(const ProgramFolder& folder, const std::string& input,
                          uint32_t timeLimitMs) {
-  ProcessRun run;
-  run.executable = folder.program;
-  run.input = input;
-  run.timeLimitMs = timeLimitMs;
-  return RunProcess(run);
+  return folder.Run(input, timeLimitMs);
 }
 
 std::vector<std::string> LogLines(const std::string& text) {

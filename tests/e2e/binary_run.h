@@ -7,12 +7,12 @@
 #include <string>
 #include <vector>
 
+#include "run_folder.h"
 #include "support/process.h"
 #include "support/temp_dir.h"
 
 constexpr char kRunOriginHost[] = "client.test.example";
 constexpr char kRunOriginRealm[] = "test.example";
-constexpr char kProgramName[] = "mm9charge";
 constexpr char kCapabilitiesTemplate[] = "diameter-capabilities-exchange.xml";
 constexpr char kCreditControlTemplate[] = "diameter-credit-control.xml";
 
@@ -20,15 +20,14 @@ constexpr char kCreditControlTemplate[] = "diameter-credit-control.xml";
 // file of a Windows installation has them.
 std::string RunSettingsText(uint16_t port);
 
-struct ProgramFolder {
-  TempDir dir;
-  std::string program;   // the copied executable
-  std::string settings;  // its settings file
-  std::string log;       // its log file
-
-  // Copies the program and the templates and writes RunSettingsText(port) as the settings file.
+// A run folder (program and templates) whose settings file is RunSettingsText(port).
+struct ProgramFolder : RunFolder {
   explicit ProgramFolder(uint16_t port);
   std::string File(const std::string& name) const { return dir.File(name); }
+
+  std::string program = Exe();       // the copied executable
+  std::string settings = IniPath();  // its settings file
+  std::string log = LogPath();       // its log file
 };
 
 // One Enter answer for each question of a run, and a few to spare.
