@@ -81,18 +81,7 @@ void FillRequestValues(RequestValues* values, const char* sender, const char* re
 
 void FreeRequestValues(RequestValues* values) {
   if (values == nullptr) return;
-  ByteBuffer** slots[] = {&values->sessionId,
-                          &values->timeStamp,
-                          &values->sender,
-                          &values->recip,
-                          &values->timeZone,
-                          &values->sgsnMccMnc,
-                          &values->sgsnAddress,
-                          &values->senderAddressType,
-                          &values->recipAddressType,
-                          &values->msgSize,
-                          &values->vaspId};
-  for (ByteBuffer** slot : slots) BufferRelease(slot);
+  for (ByteBuffer** slot : RequestValueSlots(values)) BufferRelease(slot);
   MemFree(values);
 }
 

@@ -362,3 +362,17 @@ void SubstitutePlaceholders(char* text, const RequestValues* values) {
     replaceNumber(RequestCounter);
   }
 }
+
+std::array<ByteBuffer**, kRequestSlotCount> RequestValueSlots(RequestValues* values) {
+  return {&values->sessionId,
+          &values->timeStamp,
+          &values->sender,
+          &values->recip,
+          &values->timeZone,
+          &values->sgsnMccMnc,
+          &values->sgsnAddress,
+          &values->senderAddressType,
+          &values->recipAddressType,
+          &values->msgSize,
+          &values->vaspId};
+}

@@ -1,6 +1,8 @@
 // The per-request values and the "@@...@@" placeholders that fill template values.
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 
 #include "message/byte_buffer.h"
@@ -19,6 +21,10 @@ struct RequestValues {
   ByteBuffer* msgSize;
   ByteBuffer* vaspId;
 };
+
+// The eleven slots of a record, in the order above.
+constexpr size_t kRequestSlotCount = 11;
+std::array<ByteBuffer**, kRequestSlotCount> RequestValueSlots(RequestValues* values);
 
 constexpr int32_t kPlaceholderTextSize = 8192;  // the writable area every value lives in
 

@@ -368,19 +368,7 @@ struct Request {
   ~Request() {
     for (ByteBuffer** slot : Slots()) BufferRelease(slot);
   }
-  std::vector<ByteBuffer**> Slots() {
-    return {&values.sessionId,
-            &values.timeStamp,
-            &values.sender,
-            &values.recip,
-            &values.timeZone,
-            &values.sgsnMccMnc,
-            &values.sgsnAddress,
-            &values.senderAddressType,
-            &values.recipAddressType,
-            &values.msgSize,
-            &values.vaspId};
-  }
+  std::array<ByteBuffer**, kRequestSlotCount> Slots() { return RequestValueSlots(&values); }
   void Fill(std::mt19937& random) {
     for (ByteBuffer** slot : Slots()) {
       BufferRelease(slot);

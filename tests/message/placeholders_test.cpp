@@ -42,19 +42,7 @@ struct Request {
   ~Request() {
     for (ByteBuffer** slot : Slots()) BufferRelease(slot);
   }
-  std::vector<ByteBuffer**> Slots() {
-    return {&values.sessionId,
-            &values.timeStamp,
-            &values.sender,
-            &values.recip,
-            &values.timeZone,
-            &values.sgsnMccMnc,
-            &values.sgsnAddress,
-            &values.senderAddressType,
-            &values.recipAddressType,
-            &values.msgSize,
-            &values.vaspId};
-  }
+  std::array<ByteBuffer**, kRequestSlotCount> Slots() { return RequestValueSlots(&values); }
   void Set(ByteBuffer* RequestValues::*slot, const char* text) {
     BufferRelease(&(values.*slot));
     BufferAppendText(&(values.*slot), text);
